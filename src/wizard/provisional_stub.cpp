@@ -1,4 +1,3 @@
-// Provisional until staging and the wizard land.
+// Provisional until the wizard dialog lands.
 #include "wizard/install_wizard.h"
-int InstallWizard::PrepareDriverStore() { return 0; }
 INT_PTR InstallWizard::ShowWizard(HWND) { return 0; }
