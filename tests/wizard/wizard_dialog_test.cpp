@@ -204,30 +204,59 @@ TEST(WizardResources, TemplatesHoldTheLayout)
     CheckTemplate(IDD_WIZARD_LARGE, 367, 162, kLarge, 7);
 }
 
+#pragma pack(push, 2)
+struct GroupEntry {
+    BYTE width, height, colours, reserved;
+    WORD planes, bitCount;
+    DWORD bytes;
+    WORD id;
+};
+struct IconGroup {
+    WORD reserved, type, count;
+    GroupEntry entries[1];
+};
+#pragma pack(pop)
+
+const IconGroup* LoadGroup(int id)
+{
+    HMODULE module = GetModuleHandleA(nullptr);
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(14));
+    return found ? static_cast<const IconGroup*>(LockResource(LoadResource(module, found))) : nullptr;
+}
+
 TEST(WizardResources, PictureIsOne50By95ImageIn256Colours)
 {
-#pragma pack(push, 2)
-    struct GroupEntry {
-        BYTE width, height, colours, reserved;
-        WORD planes, bitCount;
-        DWORD bytes;
-        WORD id;
-    };
-    struct Group {
-        WORD reserved, type, count;
-        GroupEntry entries[1];
-    };
-#pragma pack(pop)
-    HMODULE module = GetModuleHandleA(nullptr);
-    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(IDI_WIZARD), MAKEINTRESOURCEA(14));
-    ASSERT_TRUE(found);
-    const Group* group = static_cast<const Group*>(LockResource(LoadResource(module, found)));
+    const IconGroup* group = LoadGroup(IDI_WIZARD);
     ASSERT_TRUE(group);
     ASSERT_EQ(1, group->count);
     EXPECT_EQ(50, group->entries[0].width);
     EXPECT_EQ(95, group->entries[0].height);
     EXPECT_EQ(0, group->entries[0].colours);  // 0 stands for 256 and more
     EXPECT_EQ(8, group->entries[0].bitCount);
+}
+
+// Every image a group names is its own: images of two icons must not share
+// a resource id.
+TEST(WizardResources, EachIconGroupFindsItsOwnImages)
+{
+    HMODULE module = GetModuleHandleA(nullptr);
+    for (int id : {IDI_PROGRAM, IDI_WIZARD}) {
+        const IconGroup* group = LoadGroup(id);
+        ASSERT_TRUE(group) << "group " << id;
+        for (int i = 0; i < group->count; ++i) {
+            const GroupEntry& entry = group->entries[i];
+            SCOPED_TRACE("group " + std::to_string(id) + ", image " + std::to_string(entry.id));
+            HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(entry.id), MAKEINTRESOURCEA(3));
+            ASSERT_TRUE(found);
+            const BITMAPINFOHEADER* image =
+                static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module, found)));
+            ASSERT_TRUE(image);
+            EXPECT_EQ(entry.width, image->biWidth);
+            EXPECT_EQ(entry.height * 2, image->biHeight);  // colour and mask
+            EXPECT_EQ(entry.bitCount, image->biBitCount);
+            EXPECT_EQ(entry.bytes, SizeofResource(module, found));
+        }
+    }
 }
 
 // ---- What the dialog shows when it opens ------------------------------------
