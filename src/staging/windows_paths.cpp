@@ -47,7 +47,10 @@ int InfStager::GetLastGoodDriversDir(char* output)
     return BuildWindowsPath(IDS_LASTGOOD_DIR, IDS_DRIVERS_DIR, output);
 }
 
-int InfStager::GetInfDir(char* output) { return BuildWindowsPath(IDS_INF_DIR, 0, output); }
+int InfStager::GetInfDir(char* output)
+{
+    return BuildWindowsPath(IDS_INF_DIR, 0, output);
+}
 
 int InfStager::GetLastGoodInfDir(char* output)
 {

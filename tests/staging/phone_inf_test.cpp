@@ -21,10 +21,12 @@ std::string Inf(const std::string& models, const std::string& modelSection = "Ta
            "Provider=%Tavro%\r\n"
            "\r\n"
            "[Manufacturer]\r\n"
-           "%Tavro%=" + modelSection + "\r\n"
+           "%Tavro%=" +
+           modelSection +
            "\r\n"
-           "[" + modelSection + "]\r\n" +
-           models +
+           "\r\n"
+           "[" +
+           modelSection + "]\r\n" + models +
            "\r\n"
            "[Port.Install.NT]\r\n"
            "CopyFiles=Port.Files\r\n"
@@ -48,19 +50,24 @@ TEST(IsPhoneInf, LooksOnlyAtTheFirstHardwareIdOfTheFirstModelLine)
         {"lower case", Inf("%PortDesc%=Port.Install,usb\\vid_1b3f&pid_5c13&mi_01\r\n"), 1},
         {"composite only", Inf("%PortDesc%=Port.Install,USB\\VID_1B3F&PID_5C13\r\n"), 1},
         {"from the strings", Inf("%PortDesc%=Port.Install,%PhoneHwid%\r\n"), 1},
-        {"first of two ids", Inf("%PortDesc%=Port.Install,USB\\VID_1B3F&PID_5C13&Mi_05,USB\\VID_0001\r\n"), 1},
+        {"first of two ids",
+         Inf("%PortDesc%=Port.Install,USB\\VID_1B3F&PID_5C13&Mi_05,USB\\VID_0001\r\n"), 1},
         {"only on the second line",
          Inf("%PortDesc%=Port.Install,USB\\VID_2222&PID_0001\r\n"
              "%PortDesc%=Port.Install,USB\\VID_1B3F&PID_5C13&Mi_01\r\n"),
          0},
-        {"only as the second id", Inf("%PortDesc%=Port.Install,USB\\VID_2222&PID_0001,USB\\VID_1B3F&PID_5C13\r\n"), 0},
-        {"only in the install section", Inf("%PortDesc%=VID_1B3F&PID_5C13,USB\\VID_2222&PID_0001\r\n"), 0},
+        {"only as the second id",
+         Inf("%PortDesc%=Port.Install,USB\\VID_2222&PID_0001,USB\\VID_1B3F&PID_5C13\r\n"), 0},
+        {"only in the install section",
+         Inf("%PortDesc%=VID_1B3F&PID_5C13,USB\\VID_2222&PID_0001\r\n"), 0},
         {"only as the key", Inf("VID_1B3F&PID_5C13=Port.Install,USB\\VID_2222&PID_0001\r\n"), 0},
         {"another phone", Inf("%PortDesc%=Port.Install,USB\\VID_1B3F&PID_5C14\r\n"), 0},
         {"no hardware id", Inf("%PortDesc%=Port.Install\r\n"), 0},
         {"empty section", Inf(""), 0},
-        {"other model section", Inf("%PortDesc%=Port.Install,USB\\VID_1B3F&PID_5C13\r\n", "Other_wmc"), 0},
-        {"model section name in lower case", Inf("%PortDesc%=Port.Install,USB\\VID_1B3F&PID_5C13\r\n", "tavro_WMC"), 1},
+        {"other model section",
+         Inf("%PortDesc%=Port.Install,USB\\VID_1B3F&PID_5C13\r\n", "Other_wmc"), 0},
+        {"model section name in lower case",
+         Inf("%PortDesc%=Port.Install,USB\\VID_1B3F&PID_5C13\r\n", "tavro_WMC"), 1},
     };
     ScratchDir dir("q9inf");
     InfStager stager(12);
@@ -81,7 +88,8 @@ TEST(IsPhoneInf, DoubleByteTextBeforeTheId)
     InfStager stager(12);
     std::string word = Utf8ToAnsi(u8"表");
     std::string path = dir / "dbcs.inf";
-    ASSERT_TRUE(WriteFileText(path, Inf("%PortDesc%=Port.Install,USB\\" + word + "VID_1B3F&PID_5C13\r\n")));
+    ASSERT_TRUE(
+        WriteFileText(path, Inf("%PortDesc%=Port.Install,USB\\" + word + "VID_1B3F&PID_5C13\r\n")));
     EXPECT_EQ(1, stager.IsPhoneInf(path.c_str()));
     ASSERT_TRUE(WriteFileText(path, Inf("%PortDesc%=Port.Install,USB\\\x81vid_1b3f&pid_5c13\r\n")));
     EXPECT_EQ(0, stager.IsPhoneInf(path.c_str())) << "a match must start on a whole character";
@@ -103,7 +111,8 @@ TEST(IsPhoneInf, UnreadableFilesAreNotThePhones)
     CloseHandle(held);
 
     std::string oldStyle = dir / "old.inf";
-    ASSERT_TRUE(WriteFileText(oldStyle, "[Tavro_wmc]\r\nx=Port.Install,USB\\VID_1B3F&PID_5C13\r\n"));
+    ASSERT_TRUE(
+        WriteFileText(oldStyle, "[Tavro_wmc]\r\nx=Port.Install,USB\\VID_1B3F&PID_5C13\r\n"));
     EXPECT_EQ(0, stager.IsPhoneInf(oldStyle.c_str())) << "no Windows 4 signature";
 }
 

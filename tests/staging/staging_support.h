@@ -20,9 +20,15 @@ inline std::string DistDir()
     return path + "\\dist";
 }
 
-inline std::string DriversDir() { return DistDir() + "\\Drivers"; }
+inline std::string DriversDir()
+{
+    return DistDir() + "\\Drivers";
+}
 
-inline std::string InfDir() { return WindowsDir() + "\\inf"; }
+inline std::string InfDir()
+{
+    return WindowsDir() + "\\inf";
+}
 
 inline std::vector<std::string> ListFiles(const std::string& folder, const std::string& pattern)
 {
@@ -49,9 +55,18 @@ inline std::vector<std::string> CopiesOf(const std::string& package)
     return copies;
 }
 
-// Deletes every copy of the four packages with its precompiled companion.
+// Deletes every copy of the four packages with its precompiled companion,
+// and the catalogs the system added for them.
 inline void RemovePackageCopies()
 {
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    std::string catalogs =
+        std::string(system) + "\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}";
+    for (const char* package : packageInfNames) {
+        std::string catalog = package;
+        RemoveTree(catalogs + "\\" + catalog.substr(0, catalog.size() - 4) + ".cat");
+    }
     for (const char* package : packageInfNames) {
         for (const std::string& name : CopiesOf(package)) {
             std::string path = InfDir() + "\\" + name;

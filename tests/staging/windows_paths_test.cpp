@@ -22,7 +22,8 @@ struct BuilderCase {
 
 const BuilderCase kBuilders[] = {
     {"GetDriversDir", &InfStager::GetDriversDir, "\\SYSTEM32\\DRIVERS", true},
-    {"GetLastGoodDriversDir", &InfStager::GetLastGoodDriversDir, "\\LastGood\\SYSTEM32\\DRIVERS", true},
+    {"GetLastGoodDriversDir", &InfStager::GetLastGoodDriversDir, "\\LastGood\\SYSTEM32\\DRIVERS",
+     true},
     {"GetInfDir", &InfStager::GetInfDir, "\\INF", false},
     {"GetLastGoodInfDir", &InfStager::GetLastGoodInfDir, "\\LastGood\\INF", false},
 };
@@ -102,7 +103,8 @@ TEST_F(DeleteFileForcedTest, DeletesPlainAndReadOnlyFiles)
     std::string readOnly = dir / "readonly.sys";
     ASSERT_TRUE(WriteFileText(plain, "x"));
     ASSERT_TRUE(WriteFileText(readOnly, "x"));
-    ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(
+        SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
 
     EXPECT_EQ(1, stager.DeleteFileForced(plain.c_str()));
     EXPECT_FALSE(FileExists(plain));
