@@ -24,7 +24,7 @@ struct Descent {
 };
 
 DescentEnd Descend(RegistryAccessor& accessor, HKEY parent, HKEY top, const char* topName,
-                   Descent& d)
+                   bool trackPath, Descent& d)
 {
     d.above = parent;
     d.current = top;
@@ -51,8 +51,8 @@ DescentEnd Descend(RegistryAccessor& accessor, HKEY parent, HKEY top, const char
         UniqueHkey childKey;
         if (accessor.OpenSubKey(d.current, child, KEY_READ, childKey.Put()) == 0) return Stopped;
         if (!childKey) return Vanished;
-        if (!AppendBounded(d.relative, "\\", PATH_MAX_CHARS) ||
-            !AppendBounded(d.relative, child, PATH_MAX_CHARS))
+        if (trackPath && (!AppendBounded(d.relative, "\\", PATH_MAX_CHARS) ||
+                          !AppendBounded(d.relative, child, PATH_MAX_CHARS)))
             return Stopped;
         d.ownedAbove = static_cast<UniqueHkey&&>(d.ownedCurrent);
         d.above = d.current;
@@ -78,7 +78,7 @@ int DeleteTreeWalk(RegistryPurger& purger, RegistryAccessor& accessor, HKEY pare
     bool vanishedBefore = false;
     for (;;) {
         Descent d;
-        DescentEnd end = Descend(accessor, parent, top.Get(), name, d);
+        DescentEnd end = Descend(accessor, parent, top.Get(), name, parentPath != nullptr, d);
         if (end == Stopped) return 0;
         if (end == Vanished) {
             if (vanishedBefore) return 0;
