@@ -306,6 +306,14 @@ TEST_F(MatchingValuesTest, DoubleByteNamesAreMatchedByWholeCharacters)
     Strings left = Left();
     std::sort(left.begin(), left.end());
     EXPECT_EQ((Strings{"LPT1:", trailCapitalC}), left);
+
+    // A pattern's own double-byte character is not upper-cased into another.
+    const std::string dbcsName = std::string("\x81") + "com5:";
+    Seed({dbcsName});
+    char dbcsPattern[261] = "\x81" "com5";
+    EXPECT_EQ(1, Run(dbcsPattern));
+    EXPECT_EQ(std::string("\x81") + "cOM5", dbcsPattern);
+    EXPECT_FALSE(reg::ValueExists("RpTest\\Values", dbcsName));
     ExpectSystemErrors(boxes, {});
 }
 
