@@ -12,7 +12,9 @@ namespace {
 enum ClassWalk { ClassDone, ClassAgain, ClassStop };
 
 // Deletes the interface instances of one interface class that name the
-// device. ClassAgain: instances moved down during the walk, walk it again.
+// device. ClassAgain: instances this walk deleted moved the later ones down,
+// walk it again. A short listing without a deletion of ours does not count,
+// so every new walk follows a deletion and the sweep ends.
 ClassWalk SweepInterfaceClass(RegistryPurger& purger, RegistryAccessor& accessor,
                                      HKEY classKey, const char* pattern, int& result)
 {
@@ -24,12 +26,13 @@ ClassWalk SweepInterfaceClass(RegistryPurger& purger, RegistryAccessor& accessor
         result = 0;
         return ClassStop;
     }
+    bool deleted = false;
     for (DWORD index = 0; index < count; ++index) {
         char instance[PATH_BUFFER] = {0};
         DWORD length = sizeof(instance);
         status = RegEnumKeyExA(classKey, index, instance, &length, nullptr, nullptr, nullptr,
                                nullptr);
-        if (status == ERROR_NO_MORE_ITEMS) return ClassAgain;
+        if (status == ERROR_NO_MORE_ITEMS) return deleted ? ClassAgain : ClassDone;
         if (status != ERROR_SUCCESS) {
             ShowSystemError(status);
             result = 0;
@@ -44,7 +47,10 @@ ClassWalk SweepInterfaceClass(RegistryPurger& purger, RegistryAccessor& accessor
             return ClassDone;
         }
         UpperCaseAscii(device);
-        if (ContainsPattern(device, pattern, 0)) result = purger.DeleteTree(classKey, instance);
+        if (ContainsPattern(device, pattern, 0)) {
+            result = purger.DeleteTree(classKey, instance);
+            if (result == 1) deleted = true;
+        }
     }
     return ClassDone;
 }

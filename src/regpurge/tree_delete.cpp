@@ -141,6 +141,8 @@ int RegistryPurger::DeleteMatchingValues(HKEY root, const char* path, char* patt
         }
         // A deletion moves the later values down one index, so the value
         // behind a deleted one is skipped in this pass and met in the next.
+        // Only a pass that deleted something is followed by another.
+        bool deleted = false;
         DWORD index = 0;
         for (;; ++index) {
             char name[PATH_BUFFER] = {0};
@@ -157,8 +159,8 @@ int RegistryPurger::DeleteMatchingValues(HKEY root, const char* path, char* patt
             UpperCaseAscii(upper);
             // Deleted by the name as listed: value names compare without
             // case, and a double-byte name must not be altered.
-            if (ContainsPattern(upper, pattern, 1)) DeleteValue(key.Get(), name);
+            if (ContainsPattern(upper, pattern, 1) && DeleteValue(key.Get(), name)) deleted = true;
         }
-        if (index >= count) return 1;
+        if (index >= count || !deleted) return 1;
     }
 }

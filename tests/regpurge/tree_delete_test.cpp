@@ -291,6 +291,14 @@ TEST_F(MatchingValuesTest, MissingKeysAndFailedEnumerations)
     }
     EXPECT_EQ((Strings{"COM5:"}), Left());
     ExpectSystemErrors(boxes, {ERROR_INVALID_HANDLE});
+    {
+        // A listing shorter than the count, with nothing deleted by us, is
+        // not walked again (else a registry that keeps answering so would
+        // hold the walk for ever).
+        FAIL_CALL_NAMED(enums, advapi32.dll, RegEnumValueA, ERROR_NO_MORE_ITEMS, ERROR_NO_MORE_ITEMS, 0, 50);
+        EXPECT_EQ(1, Run(pattern));
+        EXPECT_EQ(1, enums.Calls());
+    }
 }
 
 TEST_F(MatchingValuesTest, DoubleByteNamesAreMatchedByWholeCharacters)
