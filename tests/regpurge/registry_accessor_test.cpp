@@ -62,6 +62,12 @@ TEST_F(RegistryAccessorTest, OpenKeyByPathWalksLevelByLevel)
         }
         EXPECT_EQ(0, balance.Balance()) << c.path;
     }
+    // A level longer than any key name can be is no key, whatever its place.
+    for (std::string path : {"RpTest\\" + std::string(261, 'k') + "\\Inner", "RpTest\\" + std::string(261, 'k')}) {
+        HKEY key = reinterpret_cast<HKEY>(1);
+        EXPECT_EQ(1, accessor.OpenKeyByPath(HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ, &key));
+        EXPECT_EQ(nullptr, key);
+    }
     ExpectSystemErrors(boxes, {});
 }
 
