@@ -8,6 +8,11 @@ void RemovePreviousInstallationNt6(OsClass osClass);
 void ResetInstallFlag();
 void NotifyLauncherWindows();
 
+// Name of the window property that marks the CD launcher's windows (string
+// 104), loaded before each notification.
+enum { LAUNCHER_NAME_SIZE = 32 };
+extern char launcherName[LAUNCHER_NAME_SIZE];
+
 // Device nodes and driver services.
 int RemoveUsbDevice(const char* phoneId);
 int RemoveUsbFunctionDevices();
@@ -33,6 +38,6 @@ private:
 };
 
 // Builds directory + "\" + stem + "." + extension in a 261-byte buffer;
-// 0 when it would not fit.
+// 0 (and an empty buffer) when it would not fit or a part is empty.
 int MakeInfFilePath(char* destination, const char* directory, const char* stem,
                     const char* extension);
