@@ -168,25 +168,6 @@ int IsUserAdmin()
     return 0;
 }
 
-InstallMode ScanCommandLine(const char* commandLine, DWORD* showVersionLabel)
-{
-    InstallMode mode = None;
-    if (!commandLine) return mode;
-    for (const char* p = commandLine; *p; ++p) {
-        if (*p != '/' && *p != '-') continue;
-        switch (p[1]) {
-        case 'I':
-        case 'i': mode = Install; break;
-        case 'R':
-        case 'r': mode = Remove; break;
-        case 'V':
-        case 'v': *showVersionLabel = 0; break;
-        default: break;
-        }
-    }
-    return mode;
-}
-
 int RunProgram(HINSTANCE instance, const char* commandLine)
 {
     static ApplicationRecord record;

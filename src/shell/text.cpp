@@ -125,10 +125,12 @@ private:
             CopyMemory(data, data_, length_ * sizeof(WCHAR));
             CopyMemory(origin, origin_, length_);
         }
+        int length = length_;
         Free();
         data_ = data;
         origin_ = origin;
         capacity_ = capacity;
+        length_ = length;
         return true;
     }
 
