@@ -476,16 +476,6 @@ TEST(RemoveModemDevices, StaysSilentOnEveryFailure)
     }
 }
 
-TEST(RemoveModemDevices, MoreThanTenModemClassesIsAFailure)
-{
-    FakeDeviceList list(ModemDevices());
-    list.modemClasses.assign(11, modemClass);
-    BoxRecorder boxes;
-    EXPECT_EQ(0, RemoveModemDevices("TV4170K USB Modem", "VID_1B3F&PID_5C13"));
-    EXPECT_TRUE(list.sets.empty());
-    EXPECT_EQ(0u, boxes.Count());
-}
-
 // Real device nodes in the prefix's device registry.
 class RealDevices : public testing::Test {
 protected:

@@ -122,14 +122,4 @@ TEST_F(DriverServices, ServiceManagerThatCannotBeOpenedIsShown)
     EXPECT_TRUE(Installed("TVybus"));
 }
 
-TEST_F(DriverServices, FailedCloseOfTheManagerIsShownAndAnswersZero)
-{
-    BoxRecorder boxes;
-    {
-        FAIL_CALL(advapi32.dll, CloseServiceHandle, FALSE, ERROR_INVALID_HANDLE);
-        EXPECT_EQ(0, DeleteDriverService("TVybus"));
-    }
-    ExpectOneSystemError(boxes, ERROR_INVALID_HANDLE);
-}
-
 }  // namespace
