@@ -286,7 +286,11 @@ def expected_registry(before, os_class):
             r.set_value(control + r"\COM Name Arbiter", "ComDB", 3, comdb(left))
             for d in PHONE:
                 r.delete_tree(rf"{control}\DeviceClasses\{d['iface']}\{interface_name(d)}", must_exist=False)
-                r.delete_tree(rf"{control}\Class\{d['cls']}\{d['drv']}", must_exist=False)
+                # The sweep reaches a driver key through its device's instance:
+                # one whose node the class installer removed first (Wine leaves
+                # its driver key, Windows deletes it too) is out of reach.
+                if not (cs == "CurrentControlSet" and d in removed_nodes):
+                    r.delete_tree(rf"{control}\Class\{d['cls']}\{d['drv']}")
                 r.delete_tree(rf"SYSTEM\{cs}\Enum\USB\{d['id']}", must_exist=False)
             if os_class == 11:
                 for name in PHONE_SERVICES:
