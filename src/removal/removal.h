@@ -19,7 +19,9 @@ int RemoveUsbFunctionDevices();
 int RemoveModemDevices(const char* description, const char* phoneId);
 int DeleteDriverService(const char* serviceName);
 
-// Driver packages through the system's package tool (NT 6).
+// Driver packages through the system's package tool (NT 6). The tool is
+// started from the system folder; RunPnputilDelete answers 0 without
+// starting it for a name that is not a plain file name or would not fit.
 int RemoveInfsWithPnputil(OsClass osClass);
 int RunPnputilDelete(const char* infName);
 
