@@ -112,7 +112,8 @@ TEST(Detection, EveryNotificationRechecksFromTheCompositeDevice)
          {{nothing, 3, false}, {[] { reg::DeleteTree(IdKey(0)); }, 3, false}}},
         {"a function without its port stops the check", OsWin2000,
          [] { Plug(0), Plug(1, false), Plug(2), Plug(3); }, {{nothing, 1, false}}},
-        {"the first instance decides", OsWinXP, [] { Plug(0), Plug(1, false, "0000"), Plug(1), Plug(2), Plug(3); },
+        {"the first instance decides", OsWinXP,
+         [] { Plug(0), Plug(1, false, "0000"), Plug(1), Plug(2), Plug(3); },
          {{nothing, 1, false}, {[] { Plug(1, true, "0000"); }, 4, true}}},
         {"Windows 98 never sees the phone", OsWin98, plugged({0, 1, 2, 3}), {{nothing, 0, false}}},
     };
