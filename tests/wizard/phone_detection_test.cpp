@@ -81,7 +81,7 @@ TEST(ReadRegistryString, LeavesEveryValueTerminatedInItsBuffer)
         FillMemory(buffer, sizeof(buffer), 'x');
         EXPECT_EQ(c.expected, ReadRegistryString(parent, "Device Parameters", "PortName", buffer, size));
         RegCloseKey(parent);
-        EXPECT_STREQ(c.text, buffer);
+        EXPECT_EQ(c.text, std::string(buffer, strnlen(buffer, sizeof(buffer))));
         EXPECT_EQ(std::string(8, 'x'), std::string(buffer + size, 8)) << "written past the buffer";
     }
 }
