@@ -13,140 +13,85 @@
 
 namespace seed {
 
+using Bytes = std::vector<BYTE>;
+using Strings = std::vector<std::string>;
+
 // The three control sets in the purge's order. A fresh prefix has no
 // ControlSet001 or ControlSet002, so tests may remove them whole; below
-// CurrentControlSet only the keys a test creates may go.
-const std::string kSet[3] = {"SYSTEM\\ControlSet001", "SYSTEM\\ControlSet002",
-                             "SYSTEM\\CurrentControlSet"};
+// CurrentControlSet only the keys listed in Scratch() may go.
+const std::string kSet[3] = {"SYSTEM\\ControlSet001", "SYSTEM\\ControlSet002", "SYSTEM\\CurrentControlSet"};
 const std::string kPhone = "VID_1B3F&PID_5C13";
 const std::string kPorts = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
-const std::string kLastGoodRoot = "SYSTEM\\LastKnownGoodRecovery";
 const std::string kLastGood = "SYSTEM\\LastKnownGoodRecovery\\LastGood";
 const std::string kUnimodem = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Unimodem\\DeviceSpecific";
-const std::string kModemKey = "TV4170K USB Modem::TAVRO::TAVRO";
 const std::string kModemClass = "{4D36E96D-E325-11CE-BFC1-08002BE10318}";
-// Made-up setup and interface classes, safe to create and remove in
-// CurrentControlSet.
+// Made-up setup and interface classes, safe to create and remove in CurrentControlSet.
 const std::string kTestClass = "{0C0FFEE0-7E57-4A11-9E57-00000000C1A5}";
 const std::string kTestInterface = "{0C0FFEE0-7E57-4A11-9E57-00000000F00D}";
 
-inline std::string EnumUsb(int set, const std::string& id)
-{
-    return kSet[set] + "\\Enum\\USB\\" + id;
-}
+inline std::string EnumUsb(int set, const std::string& id) { return kSet[set] + "\\Enum\\USB\\" + id; }
+inline std::string Arbiter(int set) { return kSet[set] + "\\Control\\COM Name Arbiter"; }
 
-// Every key a test below CurrentControlSet may create.
-inline std::vector<std::string> CurrentSetScratch()
+// Every tree a test may create or change: the keys it may create below
+// CurrentControlSet, then the other control sets and keys of the purge.
+inline Strings Scratch()
 {
-    std::vector<std::string> paths;
-    for (const char* suffix : {"", "&Mi_01", "&Mi_03", "&Mi_05", "&Mi_07"})
-        paths.push_back(EnumUsb(2, kPhone + suffix));
-    paths.push_back(EnumUsb(2, "VID_1B3F&PID_5C14"));
-    paths.push_back(EnumUsb(2, "VID_1B3F&PID_5C130"));
-    paths.push_back(kSet[2] + "\\Control\\Class\\" + kTestClass);
-    paths.push_back(kSet[2] + "\\Control\\DeviceClasses\\" + kTestInterface);
-    paths.push_back(kSet[2] + "\\Control\\COM Name Arbiter");
-    for (const char* name : {"LEGACY_TVybus", "LEGACY_TVymdm", "LEGACY_TVother"})
-        paths.push_back(kSet[2] + "\\Enum\\Root\\" + name);
-    paths.push_back(kSet[2] + "\\Services\\TVybus");
+    const std::string c = kSet[2] + "\\";
+    Strings paths = {c + "Control\\Class\\" + kTestClass, c + "Control\\DeviceClasses\\" + kTestInterface,
+                     c + "Control\\COM Name Arbiter", c + "Enum\\Root\\LEGACY_TVybus", kSet[0], kSet[1],
+                     "SYSTEM\\LastKnownGoodRecovery", kUnimodem + "\\TV4170K USB Modem::TAVRO::TAVRO",
+                     kUnimodem + "\\Other Modem", "RpTest", "HKEY_LOCAL_MACHINE"};
+    for (const char* id : {"3", "3&Mi_01", "3&Mi_03", "3&Mi_05", "30", "4"})
+        paths.push_back(EnumUsb(2, std::string("VID_1B3F&PID_5C1") + id));
     return paths;
 }
 
-inline std::vector<std::string> AllScratch()
+// Seeds from a compact table: "path" creates a key, "path|name=text" sets a string value.
+inline void Seed(const Strings& entries)
 {
-    std::vector<std::string> paths = {kSet[0], kSet[1], kLastGoodRoot, kUnimodem + "\\" + kModemKey,
-                                      kUnimodem + "\\Other Modem", "RpTest",
-                                      "HKEY_LOCAL_MACHINE"};
-    for (const std::string& path : CurrentSetScratch()) paths.push_back(path);
-    return paths;
+    for (const std::string& e : entries) {
+        const size_t bar = e.find('|'), eq = e.find('=', bar);
+        if (bar == std::string::npos) {
+            ASSERT_TRUE(reg::CreateKey(e)) << e;
+        } else {
+            const std::string path = e.substr(0, bar), name = e.substr(bar + 1, eq - bar - 1);
+            ASSERT_TRUE(reg::SetString(path, name, e.substr(eq + 1))) << e;
+        }
+    }
 }
 
-// Keeps the values of one key and puts them back when it goes (the port
-// settings key holds the prefix's own COM1: to LPT3:).
-class SavedValues {
-public:
-    explicit SavedValues(std::string path) : path_(std::move(path))
+// A key of the test's own, created if need be and open with all access for the scope.
+struct OpenKey {
+    HKEY key = nullptr;
+    explicit OpenKey(const std::string& path)
     {
-        for (const std::string& name : reg::ValueNames(path_)) {
-            Value v{name, {}, 0};
-            v.data = reg::GetValue(path_, name, &v.type);
-            values_.push_back(v);
-        }
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr);
     }
-    ~SavedValues()
-    {
-        HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path_.c_str(), 0, KEY_ALL_ACCESS, &key) == 0) {
-            for (const std::string& name : reg::ValueNames(path_)) RegDeleteValueA(key, name.c_str());
-            RegCloseKey(key);
-        }
-        for (const Value& v : values_) reg::SetBinary(path_, v.name, v.data, v.type);
-    }
-
-private:
-    struct Value {
-        std::string name;
-        std::vector<BYTE> data;
-        DWORD type;
-    };
-    std::string path_;
-    std::vector<Value> values_;
+    ~OpenKey() { RegCloseKey(key); }
 };
 
-// Records, in order, every grant (a key opened for changing its access list)
-// and every key deletion the code under test makes.
-class RegistryLog {
-public:
-    RegistryLog()
-    {
-        current_ = this;
-        open_ = new ImportPatch("advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void*>(&Open));
-        delete_ = new ImportPatch("advapi32.dll", "RegDeleteKeyA", reinterpret_cast<void*>(&Delete));
-    }
-    ~RegistryLog()
-    {
-        delete delete_;
-        delete open_;
-        current_ = nullptr;
-    }
-    const std::vector<std::string>& Events() const { return events_; }
-    std::vector<std::string> Grants() const { return Filter("grant "); }
-    std::vector<std::string> Deletions() const { return Filter("delete "); }
-    std::vector<REGSAM> OpenMasks() const { return masks_; }
-    std::vector<std::string> OpenNames() const { return names_; }
+// Records in order every grant (a key opened for changing its access list) and
+// key deletion, and the name and mask of every key opened.
+struct RegistryLog {
+    Strings events, opened;
+    ImportPatch open{"advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void*>(&Open)};
+    ImportPatch remove{"advapi32.dll", "RegDeleteKeyA", reinterpret_cast<void*>(&Delete)};
+    static inline RegistryLog* current = nullptr;
+    RegistryLog() { current = this; }
 
-private:
-    std::vector<std::string> Filter(const std::string& prefix) const
-    {
-        std::vector<std::string> out;
-        for (const std::string& e : events_)
-            if (e.compare(0, prefix.size(), prefix) == 0) out.push_back(e.substr(prefix.size()));
-        return out;
-    }
     static LONG WINAPI Open(HKEY root, LPCSTR path, DWORD options, REGSAM access, PHKEY out)
     {
-        RegistryLog* self = current_;
-        auto original = reinterpret_cast<decltype(&RegOpenKeyExA)>(self->open_->Original());
-        self->masks_.push_back(access);
-        self->names_.push_back(path ? path : "");
-        if (access == (KEY_READ | WRITE_DAC)) self->events_.push_back(std::string("grant ") + path);
+        current->opened.push_back(path + (" " + std::to_string(access)));
+        if (access == (KEY_READ | WRITE_DAC)) current->events.push_back(std::string("grant ") + path);
+        auto original = reinterpret_cast<decltype(&RegOpenKeyExA)>(current->open.Original());
         return original(root, path, options, access, out);
     }
     static LONG WINAPI Delete(HKEY key, LPCSTR name)
     {
-        RegistryLog* self = current_;
-        auto original = reinterpret_cast<decltype(&RegDeleteKeyA)>(self->delete_->Original());
-        LONG status = original(key, name);
-        self->events_.push_back(std::string("delete ") + name);
-        return status;
+        current->events.push_back(std::string("delete ") + name);
+        return reinterpret_cast<decltype(&RegDeleteKeyA)>(current->remove.Original())(key, name);
     }
-
-    static inline RegistryLog* current_ = nullptr;
-    ImportPatch* open_;
-    ImportPatch* delete_;
-    std::vector<std::string> events_;
-    std::vector<REGSAM> masks_;
-    std::vector<std::string> names_;
 };
 
 // The boxes shown are exactly ShowSystemError's boxes for these codes.
@@ -156,10 +101,24 @@ inline void ExpectSystemErrors(const BoxRecorder& boxes, const std::vector<DWORD
     for (size_t i = 0; i < codes.size(); ++i) {
         const RecordedBox& box = boxes.Boxes()[i];
         EXPECT_EQ(SystemMessage(codes[i]), box.text) << "box " << i << " for code " << codes[i];
-        EXPECT_EQ("Error", box.caption);
-        EXPECT_EQ(0x10u, box.style);
-        EXPECT_EQ(nullptr, box.owner);
+        EXPECT_TRUE(box.caption == "Error" && box.style == MB_ICONERROR && !box.owner) << box.caption;
     }
 }
+
+// Every test works on scratch trees and records the boxes. The port settings
+// the tests add beside the prefix's own COM1: to LPT3: go before and after.
+class RegistryTest : public testing::Test {
+protected:
+    RegistryScratch scratch{Scratch()};
+    BoxRecorder boxes;
+    RegistryTest() { ClearPorts(); }
+    ~RegistryTest() override { ClearPorts(); }
+    static void ClearPorts()
+    {
+        OpenKey key(kPorts);
+        for (const char* name : {"COM0:", "COM5:", "COM6:", "COM7:", "COM9:", "COM12:", "COM50:", "COM60:"})
+            RegDeleteValueA(key.key, name);
+    }
+};
 
 }  // namespace seed
