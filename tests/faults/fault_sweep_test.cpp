@@ -362,6 +362,8 @@ public:
         std::map<std::string, DWORD> errors;
         Hooks hooks = InstallHooks(errors);
         state.sites.clear();
+        state.opened.clear();
+        state.closed.clear();
         Totals totals;
         std::vector<std::string> problems = Run("", nullptr, 0);
         EXPECT_TRUE(problems.empty()) << "clean run:\n" << Join(problems);
