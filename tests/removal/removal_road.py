@@ -7,7 +7,8 @@ keys, last-known-good entries, OEM INF copies, driver files, the Unimodem key,
 InstallFlag) and look-alikes that must survive. Quellin9.exe /R runs twice;
 registry and file exports taken before and after are compared with what the
 removal of that Windows version is meant to take away. Called by
-removal_road_test.sh with the test build directory.
+removal_road_test.sh with the test build directory. `make demo` imports it for
+seed_lines() and seed_files().
 """
 import hashlib
 import os
@@ -15,15 +16,6 @@ import shutil
 import subprocess
 import sys
 import time
-
-BUILD = os.path.abspath(sys.argv[1])
-ONLY = sys.argv[2:]
-WINE = os.environ["WINE"]
-WINESERVER = os.path.join(os.path.dirname(WINE), "wineserver")
-ROAD = os.path.join(BUILD, "removal-road")
-PRISTINE = os.path.join(ROAD, "pristine")
-TOOLS = os.path.join(BUILD, "tests")
-PROGRAM = os.path.join(BUILD, "dist", "Setup", "Quellin9.exe")
 
 # Wine's version name and the OsClass the program must derive from it.
 VERSIONS = [("win98", 1), ("win2k", 11), ("winxp", 12), ("win2003", 13), ("vista", 14), ("win7", 14)]
@@ -104,80 +96,75 @@ def comdb(ports):
 
 # ---------------------------------------------------------------- seeding
 
-def op(*fields):
-    return "\t".join(fields)
-
-
 def seed_lines():
+    """The registry seed: operations of `removal_road_helper seed`."""
     lines = []
-    add = lines.append
+
+    def add(*fields):
+        lines.append("\t".join(fields))
+
     # Device nodes of the current control set, through SetupAPI.
     for d in PHONE + OTHERS:
-        add("\t".join(["device", "USB\\" + d["id"] + "\\" + d["inst"], d["cls"], d["desc"]] + d["hw"]))
+        add("device", "USB\\" + d["id"] + "\\" + d["inst"], d["cls"], d["desc"], *d["hw"])
     for cs in CONTROL_SETS:
         control = rf"SYSTEM\{cs}\Control"
         for d in PHONE + OTHERS:
             key = instance_path(cs, d)
-            add(f"sz\t{key}\tDriver\t{d['cls']}\\{d['drv']}")
-            add(f"sz\t{key}\tService\t{d['svc']}")
-            add(f"sz\t{key}\tMfg\tTAVRO")
             # Wine writes the class name into a device's key when it lists it.
-            add(f"sz\t{key}\tClass\t{CLASS_NAMES[d['cls']]}")
+            values = [("Driver", d["cls"] + "\\" + d["drv"]), ("Service", d["svc"]), ("Mfg", "TAVRO"),
+                      ("Class", CLASS_NAMES[d["cls"]])]
             if cs != "CurrentControlSet":
-                add(f"sz\t{key}\tDeviceDesc\t{d['desc']}")
-                add("\t".join(["multi_sz", key, "HardwareID"] + d["hw"]))
-                add(f"sz\t{key}\tClassGUID\t{d['cls']}")
+                values += [("DeviceDesc", d["desc"]), ("ClassGUID", d["cls"])]
+                add("multi_sz", key, "HardwareID", *d["hw"])
+            for name, value in values:
+                add("sz", key, name, value)
             if d["port"]:
-                add(f"sz\t{key}\\Device Parameters\tPortName\t{d['port']}")
+                add("sz", key + r"\Device Parameters", "PortName", d["port"])
             else:
-                add(f"dword\t{key}\\Device Parameters\tSelectiveSuspendEnabled\t1")
-            add(f"key\t{key}\\LogConf")
+                add("dword", key + r"\Device Parameters", "SelectiveSuspendEnabled", "1")
+            add("key", key + r"\LogConf")
             drv = rf"{control}\Class\{d['cls']}\{d['drv']}"
-            add(f"sz\t{drv}\tInfPath\t{d['inf']}.inf")
-            add(f"sz\t{drv}\tInfSection\tInstall_{d['drv']}")
-            add(f"sz\t{drv}\tDriverDesc\t{d['desc']}")
-            add(f"sz\t{drv}\tProviderName\tTAVRO")
-            add(f"sz\t{drv}\\Settings\tPrefix\tAT")
+            for name, value in [("InfPath", d["inf"] + ".inf"), ("InfSection", "Install_" + d["drv"]),
+                                ("DriverDesc", d["desc"]), ("ProviderName", "TAVRO")]:
+                add("sz", drv, name, value)
+            add("sz", drv + r"\Settings", "Prefix", "AT")
             if d["cls"] == MODEM_CLASS:
-                add(f"sz\t{drv}\\Init\t1\tAT<cr>")
-                add(f"sz\t{drv}\\Responses\tOK\tok")
+                add("sz", drv + r"\Init", "1", "AT<cr>")
+                add("sz", drv + r"\Responses", "OK", "ok")
             if d["iface"]:
                 instance_text = "USB\\" + d["id"] + "\\" + d["inst"]
-                if d["lower_iface"]:
-                    instance_text = instance_text.lower()
                 iface = rf"{control}\DeviceClasses\{d['iface']}\{interface_name(d)}"
-                add(f"sz\t{iface}\tDeviceInstance\t{instance_text}")
-                add(f"sz\t{iface}\\#\tSymbolicLink\t\\\\?\\{interface_name(d)[4:]}")
-                add(f"dword\t{iface}\\#\\Control\tLinked\t0")
+                add("sz", iface, "DeviceInstance", instance_text.lower() if d["lower_iface"] else instance_text)
+                add("sz", iface + r"\#", "SymbolicLink", "\\\\?\\" + interface_name(d)[4:])
+                add("dword", iface + r"\#\Control", "Linked", "0")
         # Another device's interface, a built-in COM1 and the class names.
-        add(op("sz", rf"{control}\DeviceClasses\{IF_COMPORT}\##?#ACPI#PNP0501#1#{IF_COMPORT}", "DeviceInstance", r"ACPI\PNP0501\1"))
-        add(op("sz", rf"SYSTEM\{cs}\Enum\ACPI\PNP0501\1\Device Parameters", "PortName", "COM1"))
-        add(op("sz", rf"{control}\Class\{MODEM_CLASS}", "Class", "Modem"))
-        add(op("sz", rf"{control}\Class\{PORTS_CLASS}", "Class", "Ports"))
-        add(op("sz", rf"{control}\Class\{USB_CLASS}", "Class", "USB"))
-        add(op("binary", rf"{control}\COM Name Arbiter", "ComDB", comdb(ALL_PORTS)))
+        add("sz", rf"{control}\DeviceClasses\{IF_COMPORT}\##?#ACPI#PNP0501#1#{IF_COMPORT}", "DeviceInstance",
+            r"ACPI\PNP0501\1")
+        add("sz", rf"SYSTEM\{cs}\Enum\ACPI\PNP0501\1\Device Parameters", "PortName", "COM1")
+        for cls, name in CLASS_NAMES.items():
+            add("sz", rf"{control}\Class\{cls}", "Class", name)
+        add("binary", rf"{control}\COM Name Arbiter", "ComDB", comdb(ALL_PORTS))
         for name in PHONE_SERVICES + OTHER_SERVICES:
-            add(op("key", rf"SYSTEM\{cs}\Enum\Root\LEGACY_{name.upper()}\0000"))
-            add(op("sz", rf"SYSTEM\{cs}\Enum\Root\LEGACY_{name.upper()}\0000", "Service", name))
+            add("sz", rf"SYSTEM\{cs}\Enum\Root\LEGACY_{name.upper()}\0000", "Service", name)
     for cs in ["ControlSet001", "ControlSet002"]:
         for name in PHONE_SERVICES + OTHER_SERVICES:
             key = rf"SYSTEM\{cs}\Services\{name}"
-            add(f"dword\t{key}\tType\t1")
-            add(f"dword\t{key}\tStart\t3")
-            add(f"expand_sz\t{key}\tImagePath\tsystem32\\DRIVERS\\{name}.sys")
-            add(f"dword\t{key}\\Enum\tCount\t1")
+            add("dword", key, "Type", "1")
+            add("dword", key, "Start", "3")
+            add("expand_sz", key, "ImagePath", rf"system32\DRIVERS\{name}.sys")
+            add("dword", key + r"\Enum", "Count", "1")
     for name in PHONE_SERVICES + OTHER_SERVICES[:1]:
-        add(f"service\t{name}\tsystem32\\DRIVERS\\{name}.sys")
+        add("service", name, rf"system32\DRIVERS\{name}.sys")
     for port in ["COM5", "COM10", "COM12", "COM21", "COM50"]:
-        add(f"sz\t{PORTS_KEY}\t{port}:\t9600,n,8,1")
+        add("sz", PORTS_KEY, port + ":", "9600,n,8,1")
     for name in LASTGOOD_VALUES:
-        add(f"dword\t{LASTGOOD_KEY}\t{name}\t1")
+        add("dword", LASTGOOD_KEY, name, "1")
     for name in ["TV4170K USB Modem::TAVRO::TAVRO", "Other Modem::Other::Other"]:
-        add(f"dword\t{UNIMODEM_KEY}\\{name}\tCalls\t3")
-        add(f"sz\t{UNIMODEM_KEY}\\{name}\\Init\t1\tATZ")
-    add(f"dword\t{PRODUCT_KEY}\tInstallFlag\t1")
-    add(f"sz\t{PRODUCT_KEY}\tVersion\t9.0.0.1")
-    add(op("dword", r"SOFTWARE\TAVRO\Other Product", "InstallFlag", "1"))
+        add("dword", UNIMODEM_KEY + "\\" + name, "Calls", "3")
+        add("sz", UNIMODEM_KEY + "\\" + name + r"\Init", "1", "ATZ")
+    add("dword", PRODUCT_KEY, "InstallFlag", "1")
+    add("sz", PRODUCT_KEY, "Version", "9.0.0.1")
+    add("dword", r"SOFTWARE\TAVRO\Other Product", "InstallFlag", "1")
     return lines
 
 
@@ -189,16 +176,15 @@ def inf_text(hardware_id):
 
 
 def seed_files(drive_c):
+    """OEM INF copies and driver files, in the folders and their LastGood twins."""
     windows = os.path.join(drive_c, "windows")
+    infs = dict.fromkeys(PHONE_INFS + [STALE_INF], r"USB\VID_1B3F&PID_5C13&MI_01")
+    infs.update(oem1=r"USB\VID_1B3F&PID_5C14", oem120=r"USB\VID_0403&PID_6001")
     for folder in ["inf", os.path.join("LastGood", "INF")]:
         os.makedirs(os.path.join(windows, folder), exist_ok=True)
-        for stem in PHONE_INFS + [STALE_INF]:
-            write(os.path.join(windows, folder, stem + ".inf"), inf_text(r"USB\VID_1B3F&PID_5C13&MI_01"))
+        for stem, hardware_id in infs.items():
+            write(os.path.join(windows, folder, stem + ".inf"), inf_text(hardware_id))
             write(os.path.join(windows, folder, stem + ".PNF"), "PNF " + stem)
-        write(os.path.join(windows, folder, "oem1.inf"), inf_text(r"USB\VID_1B3F&PID_5C14"))
-        write(os.path.join(windows, folder, "oem1.PNF"), "PNF oem1")
-        write(os.path.join(windows, folder, "oem120.inf"), inf_text(r"USB\VID_0403&PID_6001"))
-        write(os.path.join(windows, folder, "oem120.PNF"), "PNF oem120")
     for folder in [os.path.join("system32", "drivers"), os.path.join("LastGood", "system32", "drivers")]:
         os.makedirs(os.path.join(windows, folder), exist_ok=True)
         for name in DRIVER_FILES + ["TVxbus.sys", "TVymdm2.sys"]:
@@ -234,21 +220,20 @@ class Registry:
         p = path.lower()
         if must_exist and p not in self.keys:
             raise AssertionError("seed lacks key " + path)
-        for k in [k for k in self.keys if k == p or k.startswith(p + "\\")]:
-            del self.keys[k]
-        for v in [v for v in self.values if v[0] == p or v[0].startswith(p + "\\")]:
-            del self.values[v]
+        self.keys = {k: v for k, v in self.keys.items() if k != p and not k.startswith(p + "\\")}
+        self.values = {k: v for k, v in self.values.items() if k[0] != p and not k[0].startswith(p + "\\")}
+
+    def _value(self, path, name):
+        key = (path.lower(), name.lower())
+        if key not in self.values:
+            raise AssertionError("seed lacks value %s\\%s" % (path, name))
+        return key
 
     def delete_value(self, path, name):
-        key = (path.lower(), name.lower())
-        if key not in self.values:
-            raise AssertionError("seed lacks value %s\\%s" % (path, name))
-        del self.values[key]
+        del self.values[self._value(path, name)]
 
     def set_value(self, path, name, type_, hexdata):
-        key = (path.lower(), name.lower())
-        if key not in self.values:
-            raise AssertionError("seed lacks value %s\\%s" % (path, name))
+        key = self._value(path, name)
         original = self.values[key][2:].split("\t", 3)
         self.values[key] = "V %s\t%s\t%d\t%s" % (original[0], original[1], type_, hexdata)
 
@@ -263,72 +248,69 @@ def expected_registry(before, os_class):
 
     # Device nodes removed through the class installer (Wine's, in the current
     # control set): the node's key, its emptied id key and its interface keys
-    # go; Wine leaves the driver key.
-    removed_nodes = []
-    if removes_devices:
-        removed_nodes = [PHONE[1], PHONE[0]]  # modem step, then the USB device step
-    if nt6:
-        removed_nodes = PHONE
+    # go; Wine leaves the driver key. The modem step runs before the USB
+    # device step.
+    removed_nodes = [PHONE[1], PHONE[0]] if removes_devices else PHONE if nt6 else []
     for d in removed_nodes:
         r.delete_tree(rf"SYSTEM\CurrentControlSet\Enum\USB\{d['id']}")
         r.delete_tree(rf"SYSTEM\CurrentControlSet\Control\DeviceClasses\{d['iface']}\{interface_name(d)}")
     if removes_devices or nt6:
         for name in PHONE_SERVICES:
             r.delete_tree(rf"SYSTEM\CurrentControlSet\Services\{name}")
+    if not purges:
+        return r.lines()
 
-    if purges:
-        for cs in CONTROL_SETS:
-            control = rf"SYSTEM\{cs}\Control"
-            # Ports of the instances still there when the purge runs.
-            released = [d["port"] for d in PHONE
-                        if d["port"] and not (cs == "CurrentControlSet" and d in removed_nodes)]
-            left = [n for n in ALL_PORTS if "COM%d" % n not in released]
-            r.set_value(control + r"\COM Name Arbiter", "ComDB", 3, comdb(left))
-            for d in PHONE:
-                r.delete_tree(rf"{control}\DeviceClasses\{d['iface']}\{interface_name(d)}", must_exist=False)
-                # The sweep reaches a driver key through its device's instance:
-                # one whose node the class installer removed first (Wine leaves
-                # its driver key, Windows deletes it too) is out of reach.
-                if not (cs == "CurrentControlSet" and d in removed_nodes):
-                    r.delete_tree(rf"{control}\Class\{d['cls']}\{d['drv']}")
-                r.delete_tree(rf"SYSTEM\{cs}\Enum\USB\{d['id']}", must_exist=False)
-            if os_class == 11:
-                for name in PHONE_SERVICES:
-                    r.delete_tree(rf"SYSTEM\{cs}\Enum\Root\LEGACY_{name.upper()}")
-        for port in PHONE_PORTS:
-            r.delete_value(PORTS_KEY, port + ":")
-        for name in PHONE_SERVICES:
-            r.delete_tree(rf"SYSTEM\ControlSet002\Services\{name}")
-        if os_class == 12:
-            for name in LASTGOOD_VALUES:
-                upper = name.upper()
-                for stem in PHONE_INFS:
-                    at = upper.find(stem.upper())
-                    # A stem followed by a digit names another INF (oem120 for oem12).
-                    if at >= 0 and not upper[at + len(stem):at + len(stem) + 1].isdigit():
-                        r.delete_value(LASTGOOD_KEY, name)
-                        break
-        r.delete_tree(UNIMODEM_KEY + r"\TV4170K USB Modem::TAVRO::TAVRO")
+    for cs in CONTROL_SETS:
+        control = rf"SYSTEM\{cs}\Control"
+        # Ports of the instances still there when the purge runs.
+        removed_here = removed_nodes if cs == "CurrentControlSet" else []
+        released = [d["port"] for d in PHONE if d["port"] and d not in removed_here]
+        r.set_value(control + r"\COM Name Arbiter", "ComDB", 3,
+                    comdb([n for n in ALL_PORTS if "COM%d" % n not in released]))
+        for d in PHONE:
+            r.delete_tree(rf"{control}\DeviceClasses\{d['iface']}\{interface_name(d)}", must_exist=False)
+            # The sweep reaches a driver key through its device's instance:
+            # one whose node the class installer removed first (Wine leaves
+            # its driver key, Windows deletes it too) is out of reach.
+            if d not in removed_here:
+                r.delete_tree(rf"{control}\Class\{d['cls']}\{d['drv']}")
+            r.delete_tree(rf"SYSTEM\{cs}\Enum\USB\{d['id']}", must_exist=False)
+        if os_class == 11:
+            for name in PHONE_SERVICES:
+                r.delete_tree(rf"SYSTEM\{cs}\Enum\Root\LEGACY_{name.upper()}")
+    for port in PHONE_PORTS:
+        r.delete_value(PORTS_KEY, port + ":")
+    for name in PHONE_SERVICES:
+        r.delete_tree(rf"SYSTEM\ControlSet002\Services\{name}")
+    if os_class == 12:
+        for name in LASTGOOD_VALUES:
+            upper = name.upper()
+            for stem in PHONE_INFS:
+                at = upper.find(stem.upper())
+                # A stem followed by a digit names another INF (oem120 for oem12).
+                if at >= 0 and not upper[at + len(stem):at + len(stem) + 1].isdigit():
+                    r.delete_value(LASTGOOD_KEY, name)
+                    break
+    r.delete_tree(UNIMODEM_KEY + r"\TV4170K USB Modem::TAVRO::TAVRO")
     return r.lines()
 
 
 def expected_files(before, os_class):
+    def infs(folder, stems):
+        return {"windows/%s/%s.%s" % (folder, s, e) for s in stems for e in ("inf", "pnf")}
+
+    def drivers(folder):
+        return {"windows/%s/%s" % (folder, n.lower()) for n in DRIVER_FILES}
+
     gone = set()
-    drivers = "windows/system32/drivers/"
-    last_good = "windows/lastgood/"
     if os_class >= 11:
-        gone |= {drivers + n.lower() for n in DRIVER_FILES}
-    if os_class == 12:
-        gone |= {last_good + "system32/drivers/" + n.lower() for n in DRIVER_FILES}
-    if os_class >= 11 and os_class != 14:
-        gone |= {"windows/inf/%s.%s" % (s, e) for s in PHONE_INFS for e in ("inf", "pnf")}
-    if os_class == 12:
-        gone |= {last_good + "inf/%s.%s" % (s, e) for s in PHONE_INFS for e in ("inf", "pnf")}
+        # On NT 6 the package tool takes the stale copy too (the stand-in
+        # drops the package like the real one).
+        gone |= drivers("system32/drivers") | infs("inf", PHONE_INFS + ([STALE_INF] if os_class == 14 else []))
     if os_class in (11, 12):
-        gone |= {"windows/inf/%s.%s" % (STALE_INF, e) for e in ("inf", "pnf")}
-    if os_class == 14:
-        # The package tool (the stand-in drops the package like the real one).
-        gone |= {"windows/inf/%s.%s" % (s, e) for s in PHONE_INFS + [STALE_INF] for e in ("inf", "pnf")}
+        gone |= infs("inf", [STALE_INF])
+    if os_class == 12:
+        gone |= drivers("lastgood/system32/drivers") | infs("lastgood/inf", PHONE_INFS)
     missing = gone - set(before)
     if missing:
         raise AssertionError("seed lacks files " + ", ".join(sorted(missing)))
@@ -336,17 +318,18 @@ def expected_files(before, os_class):
 
 
 def expected_tool_starts(os_class):
-    if os_class != 14:
-        return []
-    return sorted("pnputil.exe -f -d %s.inf" % s for s in PHONE_INFS + [STALE_INF])
+    return sorted("pnputil.exe -f -d %s.inf" % s for s in PHONE_INFS + [STALE_INF]) if os_class == 14 else []
 
 
 # ---------------------------------------------------------------- Wine
 
+WINE = os.environ.get("WINE", "wine")
+WINESERVER = os.path.join(os.path.dirname(WINE), "wineserver")
+
+
 class Prefix:
-    def __init__(self, version):
-        self.version = version
-        self.path = os.path.join(ROAD, version, "prefix")
+    def __init__(self, road, version):
+        self.path = os.path.join(road, version, "prefix")
         self.drive_c = os.path.join(self.path, "drive_c")
         self.env = dict(os.environ, WINEPREFIX=self.path)
 
@@ -359,99 +342,89 @@ class Prefix:
                                                              result.stderr.decode("gbk", "replace")))
         return result
 
-    def start(self):
+    def start(self, pristine):
         shutil.rmtree(os.path.dirname(self.path), ignore_errors=True)
         os.makedirs(os.path.dirname(self.path))
-        subprocess.run(["cp", "-a", PRISTINE, self.path], check=True)
+        subprocess.run(["cp", "-a", pristine, self.path], check=True)
         subprocess.run([WINESERVER, "-p"], env=self.env, check=True)
         # The first process after a server start hands its output to services.
-        subprocess.run([WINE, "wineboot"], env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        subprocess.run([WINE, "wineboot"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       stdin=subprocess.DEVNULL)
 
     def stop(self):
         subprocess.run([WINESERVER, "-k"], env=self.env, stderr=subprocess.DEVNULL)
 
 
-def ensure_pristine():
-    marker = os.path.join(PRISTINE, ".ready")
-    if os.path.exists(marker):
+def ensure_pristine(pristine):
+    if os.path.exists(os.path.join(pristine, ".ready")):
         return
-    shutil.rmtree(PRISTINE, ignore_errors=True)
-    os.makedirs(ROAD, exist_ok=True)
-    env = dict(os.environ, WINEPREFIX=PRISTINE)
+    shutil.rmtree(pristine, ignore_errors=True)
+    os.makedirs(os.path.dirname(pristine), exist_ok=True)
+    env = dict(os.environ, WINEPREFIX=pristine)
     subprocess.run([WINE, "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     subprocess.run([WINESERVER, "-w"], env=env)
-    open(marker, "w").close()
+    open(os.path.join(pristine, ".ready"), "w").close()
+
+
+HELPER = r"C:\road\removal_road_helper.exe"
 
 
 def export_registry(prefix, name):
-    out = "C:\\road\\" + name
-    arguments = [r"C:\road\removal_road_helper.exe", "export", out, "SYSTEM", r"SOFTWARE\TAVRO", PORTS_KEY,
+    arguments = [HELPER, "export", "C:\\road\\" + name, "SYSTEM", r"SOFTWARE\TAVRO", PORTS_KEY,
                  r"SOFTWARE\Microsoft\Windows\CurrentVersion\Unimodem"]
     # Seen once right after a run that showed boxes: the export did not
     # start. One more try tells a passing hiccup from a broken export.
     if prefix.wine(*arguments, check=False).returncode != 0:
         time.sleep(2)
         prefix.wine(*arguments)
-    with open(os.path.join(prefix.drive_c, "road", name), encoding="latin-1") as f:
-        return f.read()
+    return read_text(os.path.join(prefix.drive_c, "road", name))
 
 
 def export_files(prefix):
     files = {}
-    windows = os.path.join(prefix.drive_c, "windows")
     for folder in ["inf", "LastGood", os.path.join("system32", "drivers")]:
-        for base, _, names in os.walk(os.path.join(windows, folder)):
+        for base, _, names in os.walk(os.path.join(prefix.drive_c, "windows", folder)):
             for n in names:
                 full = os.path.join(base, n)
                 rel = os.path.relpath(full, prefix.drive_c).replace(os.sep, "/").lower()
                 with open(full, "rb") as f:
-                    digest = hashlib.sha256(f.read()).hexdigest()
-                files[rel] = "%s %o" % (digest, os.stat(full).st_mode & 0o777)
+                    files[rel] = "%s %o" % (hashlib.sha256(f.read()).hexdigest(), os.stat(full).st_mode & 0o777)
     return files
 
 
-def read_lines(path):
+def read_text(path):
     if not os.path.exists(path):
-        return []
+        return ""
     with open(path, encoding="latin-1") as f:
-        return [line for line in f.read().splitlines() if line]
+        return f.read()
 
 
-def run_removal(prefix):
-    result = prefix.wine(r"C:\road\removal_road_helper.exe", "run", "90", r"C:\Setup\Quellin9.exe", "/R",
-                         check=False, cwd=os.path.join(prefix.drive_c, "Setup"), timeout=150)
-    return result.returncode, result.stdout.decode("gbk", "replace").strip()
+def read_lines(path):
+    return [line for line in read_text(path).splitlines() if line]
 
 
 def diff(label, expected, actual):
-    problems = []
-    for line in sorted(set(expected) - set(actual)):
-        problems.append("%s: expected but missing: %s" % (label, line))
-    for line in sorted(set(actual) - set(expected)):
-        problems.append("%s: present but not expected: %s" % (label, line))
-    return problems
+    return (["%s: expected but missing: %s" % (label, line) for line in sorted(set(expected) - set(actual))] +
+            ["%s: present but not expected: %s" % (label, line) for line in sorted(set(actual) - set(expected))])
 
 
-def road(version, os_class, problems):
-    prefix = Prefix(version)
+def road(build, version, os_class, problems):
+    tools = os.path.join(build, "tests")
+    prefix = Prefix(os.path.join(build, "removal-road"), version)
+    c = prefix.drive_c
     launcher = None
-    prefix.start()
+    prefix.start(os.path.join(build, "removal-road", "pristine"))
     try:
-        c = prefix.drive_c
-        os.makedirs(os.path.join(c, "road"))
-        os.makedirs(os.path.join(c, "Setup"))
-        for tool in ["removal_road_helper.exe", "launcher.exe"]:
-            shutil.copy(os.path.join(TOOLS, tool), os.path.join(c, "road", tool))
-        shutil.copy(PROGRAM, os.path.join(c, "Setup", "Quellin9.exe"))
-        # The system's tool, and a planted namesake in the program's folder.
-        shutil.copy(os.path.join(TOOLS, "pnputil.exe"), os.path.join(c, "windows", "system32", "pnputil.exe"))
-        shutil.copy(os.path.join(TOOLS, "pnputil.exe"), os.path.join(c, "Setup", "pnputil.exe"))
+        for folder, tool, source in [("road", "removal_road_helper.exe", tools), ("road", "launcher.exe", tools),
+                                     ("Setup", "Quellin9.exe", os.path.join(build, "dist", "Setup")),
+                                     # The system's tool, and a planted namesake in the program's folder.
+                                     (r"windows\system32", "pnputil.exe", tools), ("Setup", "pnputil.exe", tools)]:
+            os.makedirs(os.path.join(c, folder), exist_ok=True)
+            shutil.copy(os.path.join(source, tool), os.path.join(c, folder.replace("\\", os.sep), tool))
         seed_files(c)
         write(os.path.join(c, "road", "seed.txt"), "\n".join(seed_lines()) + "\n")
-        prefix.wine(r"C:\road\removal_road_helper.exe", "seed", r"C:\road\seed.txt")
-        prefix.wine("reg", "add", r"HKCU\Software\Wine\AppDefaults\Quellin9.exe", "/v", "Version", "/d", version,
-                    "/f")
+        prefix.wine(HELPER, "seed", r"C:\road\seed.txt")
+        prefix.wine("reg", "add", r"HKCU\Software\Wine\AppDefaults\Quellin9.exe", "/v", "Version", "/d", version, "/f")
 
         launcher_log = os.path.join(c, "launcher.log")
         launcher = subprocess.Popen([WINE, r"C:\road\launcher.exe", r"C:\launcher.log", "600"], env=prefix.env,
@@ -462,42 +435,34 @@ def road(version, os_class, problems):
                 raise AssertionError("the launcher stand-in did not start")
             time.sleep(0.2)
 
-        registry_before = export_registry(prefix, "before.txt")
-        files_before = export_files(prefix)
-        tool_log = os.path.join(c, "pnputil.log")
-
+        # The first run takes what that Windows version's removal takes; the
+        # second changes nothing.
+        expected_reg = expected_registry(export_registry(prefix, "before.txt"), os_class)
+        expected_fs = expected_files(export_files(prefix), os_class)
         for run in (1, 2):
-            code, output = run_removal(prefix)
-            if code != 0:
-                problems.append("run %d: %s" % (run, output.replace("\n", " | ")))
-            registry_after = export_registry(prefix, "after%d.txt" % run)
-            files_after = export_files(prefix)
-            if run == 1:
-                expected_reg = expected_registry(registry_before, os_class)
-                expected_fs = expected_files(files_before, os_class)
-                first_registry, first_files = registry_after, files_after
-            else:
-                expected_reg = Registry(first_registry).lines()
-                expected_fs = first_files
-            problems += diff("run %d registry" % run, expected_reg, Registry(registry_after).lines())
+            result = prefix.wine(HELPER, "run", "90", r"C:\Setup\Quellin9.exe", "/R", check=False,
+                                 cwd=os.path.join(c, "Setup"), timeout=150)
+            if result.returncode != 0:
+                problems.append("run %d: %s" % (run, result.stdout.decode("gbk", "replace").strip().replace("\n", " | ")))
+            registry = Registry(export_registry(prefix, "after%d.txt" % run)).lines()
+            files = export_files(prefix)
+            problems += diff("run %d registry" % run, expected_reg, registry)
             problems += diff("run %d files" % run, ["%s %s" % kv for kv in expected_fs.items()],
-                             ["%s %s" % kv for kv in files_after.items()])
+                             ["%s %s" % kv for kv in files.items()])
+            expected_reg, expected_fs = registry, files
             messages = [m for m in read_lines(launcher_log) if m != "ready"]
-            wanted = ["launcher WM_DEVICECHANGE wParam=0 lParam=0"] * run
-            if messages != wanted:
+            if messages != ["launcher WM_DEVICECHANGE wParam=0 lParam=0"] * run:
                 problems.append("run %d launcher got %r" % (run, messages))
-            starts = read_lines(tool_log)
-            lines = sorted(s.split("\t")[0] for s in starts)
-            if lines != expected_tool_starts(os_class):
-                problems.append("run %d package tool started for %r" % (run, lines))
+            starts = [s.split("\t") for s in read_lines(os.path.join(c, "pnputil.log"))]
+            if sorted(s[0] for s in starts) != expected_tool_starts(os_class):
+                problems.append("run %d package tool started for %r" % (run, [s[0] for s in starts]))
             for s in starts:
-                image = s.split("\t")[1].lower() if "\t" in s else ""
-                if image != r"c:\windows\system32\pnputil.exe":
-                    problems.append("run %d package tool ran from %s" % (run, image))
+                if s[-1].lower() != r"c:\windows\system32\pnputil.exe":
+                    problems.append("run %d package tool ran from %s" % (run, s[-1]))
     except Exception as error:  # a broken seed or tool: report and go on
         problems.append("%s: %s" % (type(error).__name__, error))
     finally:
-        prefix.wine(r"C:\road\removal_road_helper.exe", "close-launcher", check=False)
+        prefix.wine(HELPER, "close-launcher", check=False)
         if launcher:
             try:
                 launcher.wait(timeout=20)
@@ -506,28 +471,30 @@ def road(version, os_class, problems):
         prefix.stop()
 
 
-def main():
-    if not os.path.exists(PROGRAM):
-        print("missing " + PROGRAM)
+def main(build, only):
+    build = os.path.abspath(build)
+    program = os.path.join(build, "dist", "Setup", "Quellin9.exe")
+    if not os.path.exists(program):
+        print("missing " + program)
         return 2
-    ensure_pristine()
+    ensure_pristine(os.path.join(build, "removal-road", "pristine"))
     failed = 0
     for version, os_class in VERSIONS:
-        if ONLY and version not in ONLY:
+        if only and version not in only:
             continue
         started = time.time()
         problems = []
-        road(version, os_class, problems)
-        status = "ok" if not problems else "FAILED"
-        print("removal road %-8s (OsClass %2d): %s  [%.0f s]" % (version, os_class, status, time.time() - started))
+        road(build, version, os_class, problems)
+        print("removal road %-8s (OsClass %2d): %s  [%.0f s]" % (version, os_class, "FAILED" if problems else "ok",
+                                                                   time.time() - started))
         for p in problems:
             print("    " + p)
         sys.stdout.flush()
         failed += 1 if problems else 0
         if not problems and not os.environ.get("QUELLIN_KEEP_ROAD"):
-            shutil.rmtree(os.path.join(ROAD, version), ignore_errors=True)
+            shutil.rmtree(os.path.join(build, "removal-road", version), ignore_errors=True)
     return 1 if failed else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(sys.argv[1], sys.argv[2:]))

@@ -44,37 +44,30 @@ std::vector<std::string> Split(const std::string& line)
     return fields;
 }
 
-bool SetValue(const std::string& path, const std::string& name, DWORD type,
-              const std::vector<BYTE>& data)
+// Creates the key below HKEY_LOCAL_MACHINE and, when a name is given, sets
+// that value in it.
+bool SetValue(const std::string& path, const char* name, DWORD type, const std::vector<BYTE>& data)
 {
     HKEY key = nullptr;
     LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                   nullptr, &key, nullptr);
-    if (status != ERROR_SUCCESS) {
-        fprintf(stderr, "cannot create %s: %ld\n", path.c_str(), status);
-        return false;
-    }
-    status = RegSetValueExA(key, name.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size()));
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS) fprintf(stderr, "cannot set %s\\%s: %ld\n", path.c_str(), name.c_str(), status);
+    if (status == ERROR_SUCCESS && name)
+        status = RegSetValueExA(key, name, 0, type, data.data(), static_cast<DWORD>(data.size()));
+    if (key) RegCloseKey(key);
+    if (status != ERROR_SUCCESS) fprintf(stderr, "cannot write %s\\%s: %ld\n", path.c_str(), name ? name : "", status);
     return status == ERROR_SUCCESS;
 }
 
-std::vector<BYTE> TextBytes(const std::string& text)
-{
-    std::vector<BYTE> data(text.begin(), text.end());
-    data.push_back(0);
-    return data;
-}
-
-std::vector<BYTE> MultiBytes(const std::vector<std::string>& texts, size_t first)
+// The texts from `first` on, each with its terminator; a list (multi-string)
+// ends with one more.
+std::vector<BYTE> TextBytes(const std::vector<std::string>& texts, size_t first, bool list = false)
 {
     std::vector<BYTE> data;
     for (size_t i = first; i < texts.size(); ++i) {
         data.insert(data.end(), texts[i].begin(), texts[i].end());
         data.push_back(0);
     }
-    data.push_back(0);
+    if (list) data.push_back(0);
     return data;
 }
 
@@ -105,16 +98,12 @@ bool CreateDevice(const std::vector<std::string>& f)
     device.cbSize = sizeof(device);
     bool ok = SetupDiCreateDeviceInfoA(set, f[1].c_str(), &classGuid,
                                        f[3] == "-" ? nullptr : f[3].c_str(), nullptr, 0, &device);
-    if (ok && f.size() > 4) {
-        std::vector<BYTE> ids = MultiBytes(f, 4);
-        ok = SetupDiSetDeviceRegistryPropertyA(set, &device, SPDRP_HARDWAREID, ids.data(),
-                                               static_cast<DWORD>(ids.size()));
-    }
-    if (ok && f[3] != "-") {
-        std::vector<BYTE> text = TextBytes(f[3]);
-        ok = SetupDiSetDeviceRegistryPropertyA(set, &device, SPDRP_DEVICEDESC, text.data(),
-                                               static_cast<DWORD>(text.size()));
-    }
+    const std::vector<BYTE> ids = TextBytes(f, 4, true), description = TextBytes({f[3]}, 0);
+    if (ok && f.size() > 4)
+        ok = SetupDiSetDeviceRegistryPropertyA(set, &device, SPDRP_HARDWAREID, ids.data(), static_cast<DWORD>(ids.size()));
+    if (ok && f[3] != "-")
+        ok = SetupDiSetDeviceRegistryPropertyA(set, &device, SPDRP_DEVICEDESC, description.data(),
+                                               static_cast<DWORD>(description.size()));
     if (ok) ok = SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr);
     if (!ok) fprintf(stderr, "device %s: error %lu\n", f[1].c_str(), GetLastError());
     SetupDiDestroyDeviceInfoList(set);
@@ -151,23 +140,19 @@ int Seed(const char* file)
         const std::string& op = f[0];
         bool ok = false;
         if (op == "key" && f.size() == 2) {
-            HKEY key = nullptr;
-            ok = RegCreateKeyExA(HKEY_LOCAL_MACHINE, f[1].c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                 nullptr, &key, nullptr) == ERROR_SUCCESS;
-            if (ok) RegCloseKey(key);
+            ok = SetValue(f[1], nullptr, 0, {});
         } else if ((op == "sz" || op == "expand_sz") && f.size() == 4) {
-            ok = SetValue(f[1], f[2], op == "sz" ? REG_SZ : REG_EXPAND_SZ, TextBytes(f[3]));
+            ok = SetValue(f[1], f[2].c_str(), op == "sz" ? REG_SZ : REG_EXPAND_SZ, TextBytes(f, 3));
         } else if (op == "multi_sz" && f.size() >= 3) {
-            ok = SetValue(f[1], f[2], REG_MULTI_SZ, MultiBytes(f, 3));
+            ok = SetValue(f[1], f[2].c_str(), REG_MULTI_SZ, TextBytes(f, 3, true));
         } else if (op == "dword" && f.size() == 4) {
             DWORD value = static_cast<DWORD>(strtoul(f[3].c_str(), nullptr, 0));
-            std::vector<BYTE> data(reinterpret_cast<BYTE*>(&value), reinterpret_cast<BYTE*>(&value) + 4);
-            ok = SetValue(f[1], f[2], REG_DWORD, data);
+            ok = SetValue(f[1], f[2].c_str(), REG_DWORD, {BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)});
         } else if (op == "binary" && f.size() == 4) {
             std::vector<BYTE> data;
             for (size_t i = 0; i + 1 < f[3].size(); i += 2)
                 data.push_back(static_cast<BYTE>(strtoul(f[3].substr(i, 2).c_str(), nullptr, 16)));
-            ok = SetValue(f[1], f[2], REG_BINARY, data);
+            ok = SetValue(f[1], f[2].c_str(), REG_BINARY, data);
         } else if (op == "device" && f.size() >= 4) {
             ok = CreateDevice(f);
         } else if (op == "service" && f.size() == 3) {
@@ -226,21 +211,30 @@ int Export(int argc, char** argv)
     return out ? 0 : 2;
 }
 
-struct BoxSearch {
-    DWORD processId;
-    std::vector<HWND> boxes;
+struct WindowSearch {
+    const char* className;
+    DWORD processId;  // 0: any; else only its visible windows
+    std::vector<HWND> found;
 };
 
-BOOL CALLBACK FindBox(HWND window, LPARAM parameter)
+BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter)
 {
-    BoxSearch* search = reinterpret_cast<BoxSearch*>(parameter);
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
     char className[64] = "";
     GetClassNameA(window, className, sizeof(className));
-    if (owner == search->processId && lstrcmpA(className, "#32770") == 0 && IsWindowVisible(window))
-        search->boxes.push_back(window);
+    if (lstrcmpA(className, search->className) == 0 &&
+        (!search->processId || (owner == search->processId && IsWindowVisible(window))))
+        search->found.push_back(window);
     return TRUE;
+}
+
+std::vector<HWND> TopLevelWindows(const char* className, DWORD processId = 0)
+{
+    WindowSearch search = {className, processId, {}};
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 int Run(int argc, char** argv)
@@ -271,9 +265,7 @@ int Run(int argc, char** argv)
             ended = true;
             break;
         }
-        BoxSearch search = {process.dwProcessId, {}};
-        EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
-        for (HWND box : search.boxes) {
+        for (HWND box : TopLevelWindows("#32770", process.dwProcessId)) {
             if (answered.count(box)) continue;
             Sleep(200);  // let the box finish building its texts
             char caption[512] = "";
@@ -303,14 +295,6 @@ int Run(int argc, char** argv)
     return boxes ? 1 : 0;
 }
 
-BOOL CALLBACK CloseLauncher(HWND window, LPARAM)
-{
-    char className[64] = "";
-    GetClassNameA(window, className, sizeof(className));
-    if (lstrcmpA(className, "QuellinLauncherStandIn") == 0) PostMessageA(window, WM_CLOSE, 0, 0);
-    return TRUE;
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -320,7 +304,7 @@ int main(int argc, char** argv)
     if (command == "export" && argc >= 4) return Export(argc, argv);
     if (command == "run" && argc >= 4) return Run(argc, argv);
     if (command == "close-launcher") {
-        EnumWindows(CloseLauncher, 0);
+        for (HWND window : TopLevelWindows("QuellinLauncherStandIn")) PostMessageA(window, WM_CLOSE, 0, 0);
         return 0;
     }
     fprintf(stderr, "usage: removal_road_helper seed|export|run|close-launcher ...\n");
