@@ -530,13 +530,18 @@ def cpu_ticks(pid):
 
 
 def context_switches(pid):
-    total = 0
+    """Context switches of each thread of the process: {tid: (name, count)}."""
+    threads = {}
     for task in os.listdir("/proc/%d/task" % pid):
+        count = 0
         with open("/proc/%d/task/%s/status" % (pid, task)) as f:
             for line in f:
+                if line.startswith("Name:"):
+                    name = line.split(None, 1)[1].strip() if len(line.split()) > 1 else "?"
                 if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
-                    total += int(line.split()[1])
-    return total
+                    count += int(line.split()[1])
+        threads[task] = (name, count)
+    return threads
 
 
 def measure_wizard(prefix, log):
@@ -571,7 +576,10 @@ def measure_wizard(prefix, log):
     (t0, c0, s0, w0), (t1, c1, s1, w1) = marks["idle_start"], marks["idle_end"]
     result["idle_seconds"] = round(t1 - t0, 2)
     result["idle_cpu_ms"] = (c1 - c0) * 1000.0 / tick
-    result["idle_context_switches"] = s1 - s0
+    result["idle_context_switches"] = sum(n for _, n in s1.values()) - sum(n for _, n in s0.values())
+    # Which threads woke up: the window thread, or Wine's own helpers.
+    result["idle_switches_by_thread"] = {"%s (%s)" % (name, tid): n - s0.get(tid, (name, 0))[1]
+                                         for tid, (name, n) in s1.items() if n - s0.get(tid, (name, 0))[1]}
     result["idle_wineserver_cpu_ms"] = (w1 - w0) * 1000.0 / tick
     result["clock_tick_ms"] = 1000.0 / tick
     log("wizard: %.0f ms CPU over %.1f s waiting, %d context switches; latencies %s ms" % (
