@@ -182,10 +182,16 @@ int RegistryAccessor::ReadPortNumber(HKEY key, const char* instance, long* numbe
     char name[PATH_BUFFER] = {0};
     int result = ReadPortName(key, instance, name);
     if (result == 0) return 0;
-    if (lstrlenA(name) <= 3) return result;
+    *number = PortNumberOf(name);
+    return result;
+}
+
+long PortNumberOf(const char* portName)
+{
+    if (lstrlenA(portName) <= 3) return 0;
     // Read like atol, but a number too large for a long stops growing
     // instead of overflowing.
-    const char* p = name + 3;
+    const char* p = portName + 3;
     while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
     bool negative = false;
     if (*p == '+' || *p == '-') negative = (*p++ == '-');
@@ -198,8 +204,7 @@ int RegistryAccessor::ReadPortNumber(HKEY key, const char* instance, long* numbe
         }
         value = value * 10 + digit;
     }
-    *number = negative ? -value : value;
-    return result;
+    return negative ? -value : value;
 }
 
 int RegistryAccessor::FindDriverInfName(HKEY root, const char* deviceKeyPath, char* infBaseName)
@@ -214,6 +219,9 @@ int RegistryAccessor::FindDriverInfName(HKEY root, const char* deviceKeyPath, ch
         return 0;
     }
     char infPath[PATH_BUFFER] = {0};
+    // Opened at the first instance that names a driver key and kept for the
+    // rest of the walk: one open serves every instance.
+    UniqueHkey classRoot;
     for (DWORD index = 0; index < count; ++index) {
         char instance[PATH_BUFFER] = {0};
         DWORD length = sizeof(instance);
@@ -228,14 +236,13 @@ int RegistryAccessor::FindDriverInfName(HKEY root, const char* deviceKeyPath, ch
         if (ReadDriverValue(deviceKey.Get(), instance, classPart, number) == 0 ||
             classPart[0] == '\0' || number[0] == '\0')
             continue;
-        UniqueHkey classRoot;
-        if (OpenKeyById(HKEY_LOCAL_MACHINE, IDS_CONTROL_CLASS, KEY_READ, classRoot.Put()) == 0 ||
-            !classRoot)
+        if (!classRoot &&
+            (OpenKeyById(HKEY_LOCAL_MACHINE, IDS_CONTROL_CLASS, KEY_READ, classRoot.Put()) == 0 ||
+             !classRoot))
             return 0;
         UniqueHkey classKey;
-        int opened = OpenSubKey(classRoot.Get(), classPart, KEY_READ, classKey.Put());
-        classRoot.Reset();
-        if (opened == 0 || !classKey) continue;
+        if (OpenSubKey(classRoot.Get(), classPart, KEY_READ, classKey.Put()) == 0 || !classKey)
+            continue;
         // The walk ends at the first driver key that exists, whether or not
         // it names an INF file; a missing driver key sends it on.
         UniqueHkey driverKey;
@@ -248,6 +255,7 @@ int RegistryAccessor::FindDriverInfName(HKEY root, const char* deviceKeyPath, ch
             break;
         infPath[0] = '\0';
     }
+    classRoot.Reset();
     deviceKey.Reset();
     int dot = -1;
     for (int i = 0; infPath[i] != '\0'; ++i) {

@@ -27,6 +27,10 @@ private:
     OsClass osClass_;
 };
 
+// The number after the first three characters of a port name, read like
+// atol (COM5 gives 5; three characters or fewer give 0).
+long PortNumberOf(const char* portName);
+
 // Grants BUILTIN\Administrators full control of one key; answers a Win32
 // error code, 0 on success.
 DWORD GrantAdminsFullControl(HKEY root, const char* path);

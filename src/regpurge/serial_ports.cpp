@@ -40,13 +40,13 @@ int RegistryPurger::ReleaseDevicePorts(HKEY root, UINT enumUsbId, const char* id
             ShowSystemError(status);
             return 0;
         }
-        long number = 0;
-        if (accessor.ReadPortNumber(deviceKey.Get(), instance, &number) == 0 || number <= 0)
-            continue;
-        if (ReleaseComDbPort(HKEY_LOCAL_MACHINE, controlId, number) == 0) continue;
+        // One read of the port name gives both the number for the port
+        // database and the name for the port settings.
         char portName[PATH_BUFFER] = {0};
-        if (accessor.ReadPortName(deviceKey.Get(), instance, portName) == 0 || portName[0] == '\0')
-            continue;
+        if (accessor.ReadPortName(deviceKey.Get(), instance, portName) == 0) continue;
+        long number = PortNumberOf(portName);
+        if (number <= 0) continue;
+        if (ReleaseComDbPort(HKEY_LOCAL_MACHINE, controlId, number) == 0) continue;
         DeleteMatchingValuesById(HKEY_LOCAL_MACHINE, IDS_PORTS, portName);
     }
     return 1;

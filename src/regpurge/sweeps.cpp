@@ -121,6 +121,9 @@ int RegistryPurger::PurgeDriverKeys(HKEY root, const char* deviceKeyPath, const 
     // administrator delete them as they stand.
     bool grant = osClass_ == OsWin2000 || osClass_ == OsWinXP;
     int result = 1;
+    // The Class key is opened at the first instance that names a driver key
+    // and serves the rest of the walk, which deletes only below it.
+    UniqueHkey classRoot;
     for (DWORD index = 0; index < count; ++index) {
         char instance[PATH_BUFFER] = {0};
         DWORD length = sizeof(instance);
@@ -135,14 +138,14 @@ int RegistryPurger::PurgeDriverKeys(HKEY root, const char* deviceKeyPath, const 
         if (accessor.ReadDriverValue(deviceKey.Get(), instance, classPart, number) == 0 ||
             classPart[0] == '\0' || number[0] == '\0')
             continue;
-        UniqueHkey classRoot;
-        if (accessor.OpenKeyByPath(HKEY_LOCAL_MACHINE, classPath, KEY_READ, classRoot.Put()) == 0 ||
-            !classRoot)
+        if (!classRoot &&
+            (accessor.OpenKeyByPath(HKEY_LOCAL_MACHINE, classPath, KEY_READ, classRoot.Put()) == 0 ||
+             !classRoot))
             return 0;
         UniqueHkey classKey;
-        int opened = accessor.OpenSubKey(classRoot.Get(), classPart, KEY_READ, classKey.Put());
-        classRoot.Reset();
-        if (opened == 0 || !classKey) continue;
+        if (accessor.OpenSubKey(classRoot.Get(), classPart, KEY_READ, classKey.Put()) == 0 ||
+            !classKey)
+            continue;
         if (grant) {
             char classKeyPath[PATH_BUFFER] = {0};
             if (!CopyBounded(classKeyPath, classPath, PATH_MAX_CHARS) ||

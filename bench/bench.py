@@ -1,0 +1,771 @@
+#!/usr/bin/env python3
+"""Benchmark of the removal on machines with large device registries.
+
+Called by tools/bench with the test build directory. For each size it seeds
+one Wine prefix with an earlier installation of the phone among a device
+population in all three control sets, keeps a copy of its registry, and then,
+each time on a fresh copy of that registry:
+  - counts the registry calls of the program's removal (bench_count program)
+    and of the reference (bench_count reference), in process;
+  - times Quellin9.exe /R (Windows XP as Wine reports it) and the reference
+    program (bench_reference remove) as whole processes, alternating;
+  - times a start-up probe (bench_reference noop) in every session: Wine's
+    process start-up, subtracted from both;
+  - checks that the program and the reference leave the same registry and
+    files.
+Then it measures the waiting wizard (bench_wizard), reads the exe's size and
+writes build/bench/results.json, table.md and removal-time.png.
+It prints figures and never fails on time: the exit code is 1 only when
+something could not be measured or the two removals disagree.
+"""
+import argparse
+import hashlib
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+WINE = os.environ["WINE"]
+WINESERVER = os.path.join(os.path.dirname(WINE), "wineserver")
+
+CONTROL_SETS = ["ControlSet001", "ControlSet002", "CurrentControlSet"]
+USB_CLASS = "{36FC9E60-C465-11CF-8056-444553540000}"
+MODEM_CLASS = "{4D36E96D-E325-11CE-BFC1-08002BE10318}"
+PORTS_CLASS = "{4D36E978-E325-11CE-BFC1-08002BE10318}"
+IF_USB = "{A5DCBF10-6530-11D2-901F-00C04FB951ED}"
+IF_MODEM = "{2C7089AA-2E0E-11D1-B114-00C04FC2AAE4}"
+IF_COMPORT = "{86E0D1E0-8089-11D0-9CE4-08003E301F73}"
+PRODUCT_KEY = r"SOFTWARE\TAVRO\TAVRO GSM GPRS USB Driver TV4170K"
+PORTS_KEY = r"SOFTWARE\Microsoft\Windows NT\CurrentVersion\Ports"
+LASTGOOD_KEY = r"SYSTEM\LastKnownGoodRecovery\LastGood"
+UNIMODEM_KEY = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Unimodem\DeviceSpecific"
+EXPORTED = ["SYSTEM", r"SOFTWARE\TAVRO", PORTS_KEY, UNIMODEM_KEY]
+# Keys Wine writes anew in every session (the display adapter's), whatever ran.
+SESSION_NOISE = ["K SYSTEM\\CurrentControlSet\\Control\\Video\\", "V SYSTEM\\CurrentControlSet\\Control\\Video\\"]
+SESSION_NOISE_VALUES = ["\tDriverDateData\t"]
+
+# The phone as an earlier installation left it (composite device, modem,
+# two ports): id, instance, setup class, driver number, service, INF, port,
+# description, hardware ids, interface class.
+PHONE = [
+    ("VID_1B3F&PID_5C13", "5&1A2B3C4D&0&1", USB_CLASS, "0021", "TVybus", "oem7", None,
+     "TAVRO USB Composite Device", [r"USB\VID_1B3F&PID_5C13&REV_0100", r"USB\VID_1B3F&PID_5C13"], IF_USB),
+    ("VID_1B3F&PID_5C13&Mi_01", "6&2B3C4D5E&0&0001", MODEM_CLASS, "0003", "TVymdm", "oem12", "COM5",
+     "TV4170K USB Modem", [r"USB\VID_1B3F&PID_5C13&REV_0100&MI_01", r"USB\VID_1B3F&PID_5C13&MI_01"], IF_MODEM),
+    ("VID_1B3F&PID_5C13&Mi_03", "6&2B3C4D5E&0&0003", PORTS_CLASS, "0011", "TVymdfl", "oem13", "COM12",
+     "TAVRO Diagnostic Port", [r"USB\VID_1B3F&PID_5C13&REV_0100&MI_03", r"USB\VID_1B3F&PID_5C13&MI_03"], IF_COMPORT),
+    ("VID_1B3F&PID_5C13&Mi_05", "6&2B3C4D5E&0&0005", PORTS_CLASS, "0012", "TVyobex", "oem14", "COM21",
+     "TAVRO OBEX Port", [r"USB\VID_1B3F&PID_5C13&REV_0100&MI_05", r"USB\VID_1B3F&PID_5C13&MI_05"], IF_COMPORT),
+]
+PHONE_PORTS = [5, 12, 21]
+PHONE_SERVICES = ["TVybus", "TVymdfl", "TVymdm", "TVyobex"]
+PHONE_INFS = ["oem7", "oem12", "oem13", "oem14"]
+STALE_INF = "oem30"
+DRIVER_FILES = ["TVybus.sys", "TVycm.sys", "TVycmnt.sys", "TVymdfl.sys", "TVymdm.sys", "TVymgmt.sys",
+                "TVyobex.sys", "TVywh.sys", "TVywhnt.sys"]
+LASTGOOD_PHONE = [r"INF\oem7.inf", r"INF\oem7.PNF", r"INF\OEM12.INF", r"INF\oem12.PNF", r"INF\oem13.inf",
+                  r"INF\oem14.inf", r"system32\DRIVERS\TVybus.sys"]
+
+# Setup classes of the population's driver keys (the three above first).
+SETUP_CLASSES = [(USB_CLASS, "USB"), (MODEM_CLASS, "Modem"), (PORTS_CLASS, "Ports")] + [
+    ("{%08X-E325-11CE-BFC1-08002BE10318}" % (0x4D36E900 + i), "Class%02d" % i) for i in range(17)]
+
+
+def interface_classes(count):
+    """The phone's three interface classes and count - 3 others."""
+    return [IF_USB, IF_MODEM, IF_COMPORT] + [
+        "{%08X-%04X-11D2-8F4A-00C04F79%04X}" % (0x6BDD1FC0 + i * 7919, 0x1000 + i, i) for i in range(count - 3)]
+
+
+def population(size, classes):
+    """Seed lines of `size` device interface keys per control set over
+    `classes` interface classes: size/4 USB device instances (four
+    interfaces each, a driver key each), size/50 of them serial ports with a
+    Ports value, size/100 last-known-good entries."""
+    lines = []
+    add = lines.append
+    devices = size // 4
+    port_count = size // 50
+    iface_classes = interface_classes(classes)
+    free_ports = [n for n in range(1, port_count + len(PHONE_PORTS) + 1) if n not in PHONE_PORTS]
+    ports = {}
+    records = []
+    for d in range(devices):
+        vid = 0x0400 + (d // 2) % 3000
+        device_id = "VID_%04X&PID_%04X" % (vid, 0x1000 + d // 2)
+        instance = "%d&%08X&0&%d" % (5 + d % 3, 0x1F2E3D4C ^ (d * 2654435761 & 0xFFFFFFFF), d % 8)
+        setup_class, class_name = SETUP_CLASSES[d % len(SETUP_CLASSES)]
+        number = "%04d" % (d // len(SETUP_CLASSES))
+        port = None
+        if class_name == "Ports" and len(ports) < len(free_ports):
+            port = "COM%d" % free_ports[len(ports)]
+            ports[port] = d
+        records.append((device_id, instance, setup_class, class_name, number, port, d))
+    for cs in CONTROL_SETS:
+        control = rf"SYSTEM\{cs}\Control"
+        for setup_class, class_name in SETUP_CLASSES:
+            add(f"sz\t{control}\\Class\\{setup_class}\tClass\t{class_name}")
+        for device_id, instance, setup_class, class_name, number, port, d in records:
+            key = rf"SYSTEM\{cs}\Enum\USB\{device_id}\{instance}"
+            description = "%s device %d" % (class_name, d)
+            add(f"sz\t{key}\tDriver\t{setup_class}\\{number}")
+            add(f"sz\t{key}\tDeviceDesc\t{description}")
+            add(f"multi_sz\t{key}\tHardwareID\tUSB\\{device_id}&REV_0100\tUSB\\{device_id}")
+            add(f"sz\t{key}\tClass\t{class_name}")
+            add(f"sz\t{key}\tClassGUID\t{setup_class}")
+            add(f"sz\t{key}\tMfg\tMaker {d % 97}")
+            if port:
+                add(f"sz\t{key}\\Device Parameters\tPortName\t{port}")
+            driver = rf"{control}\Class\{setup_class}\{number}"
+            add(f"sz\t{driver}\tInfPath\toem{100 + d % 300}.inf")
+            add(f"sz\t{driver}\tDriverDesc\t{description}")
+            add(f"sz\t{driver}\tProviderName\tMaker {d % 97}")
+            add(f"sz\t{driver}\tDriverVersion\t1.{d % 10}.0.0")
+            for k in range(4):
+                iface = iface_classes[(4 * d + k) % classes]
+                name = "##?#USB#%s#%s#%s" % (device_id, instance, iface)
+                add(f"sz\t{control}\\DeviceClasses\\{iface}\\{name}\tDeviceInstance\tUSB\\{device_id}\\{instance}")
+        all_ports = sorted([int(p[3:]) for p in ports] + PHONE_PORTS)
+        data = bytearray(max(32, (all_ports[-1] + 7) // 8))
+        for n in all_ports:
+            data[(n - 1) // 8] |= 1 << ((n - 1) % 8)
+        add(f"binary\t{control}\\COM Name Arbiter\tComDB\t{data.hex()}")
+    for port in ports:
+        add(f"sz\t{PORTS_KEY}\t{port}:\t9600,n,8,1")
+    for i in range(size // 100):
+        add(f"dword\t{LASTGOOD_KEY}\tINF\\oem{100 + i}.inf\t1")
+    return lines
+
+
+def phone_lines():
+    lines = []
+    add = lines.append
+    for d in PHONE:
+        add("\t".join(["device", "USB\\" + d[0] + "\\" + d[1], d[2], d[7]] + d[8]))
+    for cs in CONTROL_SETS:
+        control = rf"SYSTEM\{cs}\Control"
+        for (id_, inst, cls, drv, svc, inf, port, desc, hw, iface) in PHONE:
+            key = rf"SYSTEM\{cs}\Enum\USB\{id_}\{inst}"
+            add(f"sz\t{key}\tDriver\t{cls}\\{drv}")
+            add(f"sz\t{key}\tService\t{svc}")
+            add(f"sz\t{key}\tMfg\tTAVRO")
+            if cs != "CurrentControlSet":
+                add(f"sz\t{key}\tDeviceDesc\t{desc}")
+                add("\t".join(["multi_sz", key, "HardwareID"] + hw))
+                add(f"sz\t{key}\tClassGUID\t{cls}")
+            if port:
+                add(f"sz\t{key}\\Device Parameters\tPortName\t{port}")
+            add(f"key\t{key}\\LogConf")
+            drv_key = rf"{control}\Class\{cls}\{drv}"
+            add(f"sz\t{drv_key}\tInfPath\t{inf}.inf")
+            add(f"sz\t{drv_key}\tDriverDesc\t{desc}")
+            add(f"sz\t{drv_key}\\Settings\tPrefix\tAT")
+            name = "##?#USB#" + id_.upper() + "#" + inst + "#" + iface
+            iface_key = rf"{control}\DeviceClasses\{iface}\{name}"
+            add(f"sz\t{iface_key}\tDeviceInstance\tUSB\\{id_}\\{inst}")
+            add(f"sz\t{iface_key}\\#\tSymbolicLink\t\\\\?\\{name[4:]}")
+            add(f"dword\t{iface_key}\\#\\Control\tLinked\t0")
+    for cs in ["ControlSet001", "ControlSet002"]:
+        for name in PHONE_SERVICES:
+            key = rf"SYSTEM\{cs}\Services\{name}"
+            add(f"dword\t{key}\tType\t1")
+            add(f"expand_sz\t{key}\tImagePath\tsystem32\\DRIVERS\\{name}.sys")
+    for name in PHONE_SERVICES:
+        add(f"service\t{name}\tsystem32\\DRIVERS\\{name}.sys")
+    for port in PHONE_PORTS:
+        add(f"sz\t{PORTS_KEY}\tCOM{port}:\t9600,n,8,1")
+    for name in LASTGOOD_PHONE:
+        add(f"dword\t{LASTGOOD_KEY}\t{name}\t1")
+    add(f"dword\t{UNIMODEM_KEY}\\TV4170K USB Modem::TAVRO::TAVRO\tCalls\t3")
+    add(f"sz\t{UNIMODEM_KEY}\\TV4170K USB Modem::TAVRO::TAVRO\\Init\t1\tATZ")
+    add(f"dword\t{PRODUCT_KEY}\tInstallFlag\t1")
+    return lines
+
+
+def reg_string(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def reg_hex(data):
+    return ",".join("%02x" % b for b in data)
+
+
+def append_to_system_reg(path, lines):
+    """Writes seed lines (the helper's format) straight into the prefix's
+    system.reg while no server runs: the server loads the file as it would
+    have saved it, far faster than setting every value through the API."""
+    keys = {}
+    for line in lines:
+        f = line.split("\t")
+        values = keys.setdefault(f[1], [])
+        if f[0] == "key":
+            continue
+        op, name = f[0], f[2]
+        if op == "sz":
+            data = reg_string(f[3])
+        elif op == "dword":
+            data = "dword:%08x" % int(f[3], 0)
+        elif op == "multi_sz":
+            data = "hex(7):" + reg_hex(("\0".join(f[3:]) + "\0\0").encode("utf-16-le"))
+        elif op == "binary":
+            data = "hex:" + reg_hex(bytes.fromhex(f[3]))
+        else:
+            raise ValueError("cannot write %s into system.reg" % op)
+        values.append("%s=%s" % (reg_string(name), data))
+    stamp = int(time.time())
+    with open(path, "a", encoding="ascii", newline="\n") as out:
+        for key, values in keys.items():
+            out.write("\n[%s] %d\n" % (key.replace("\\", "\\\\"), stamp))
+            for value in values:
+                out.write(value + "\n")
+
+
+def inf_text(hardware_id):
+    return ("[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Ports\r\n"
+            "ClassGuid={4D36E978-E325-11CE-BFC1-08002BE10318}\r\nProvider=TAVRO\r\n\r\n"
+            "[Manufacturer]\r\nTAVRO=Tavro_wmc\r\n\r\n[Tavro_wmc]\r\n"
+            "%Device%=Install, " + hardware_id + "\r\n\r\n[Install]\r\n")
+
+
+def seed_files(drive_c, size):
+    """The phone's INF copies and driver files, and size/200 other OEM INFs."""
+    windows = os.path.join(drive_c, "windows")
+    for folder in ["inf", os.path.join("LastGood", "INF")]:
+        os.makedirs(os.path.join(windows, folder), exist_ok=True)
+        for stem in PHONE_INFS + [STALE_INF]:
+            write(os.path.join(windows, folder, stem + ".inf"), inf_text(r"USB\VID_1B3F&PID_5C13&MI_01"))
+            write(os.path.join(windows, folder, stem + ".PNF"), "PNF " + stem)
+    for i in range(size // 200):
+        write(os.path.join(windows, "inf", "oem%d.inf" % (100 + i)), inf_text(r"USB\VID_%04X&PID_1000" % (0x400 + i)))
+    for folder in [os.path.join("system32", "drivers"), os.path.join("LastGood", "system32", "drivers")]:
+        os.makedirs(os.path.join(windows, folder), exist_ok=True)
+        for name in DRIVER_FILES:
+            path = os.path.join(windows, folder, name)
+            if os.path.exists(path):
+                os.chmod(path, 0o644)
+            write(path, "driver " + name)
+
+
+def write(path, text):
+    with open(path, "w", newline="") as f:
+        f.write(text)
+
+
+# ---------------------------------------------------------------- Wine
+
+class Prefix:
+    """One prefix per size; its registry files are kept after seeding and put
+    back before every session, so each run starts from the same machine."""
+
+    def __init__(self, out, name):
+        self.dir = os.path.join(out, name)
+        self.path = os.path.join(self.dir, "prefix")
+        self.saved = os.path.join(self.dir, "registry")
+        self.drive_c = os.path.join(self.path, "drive_c")
+        self.env = dict(os.environ, WINEPREFIX=self.path)
+
+    def wine(self, *args, timeout=900):
+        result = subprocess.run([WINE] + list(args), env=self.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                stdin=subprocess.DEVNULL, timeout=timeout)
+        return result.returncode, result.stdout.decode("gbk", "replace"), result.stderr.decode("gbk", "replace")
+
+    def start(self):
+        subprocess.run([WINESERVER, "-p"], env=self.env, check=True)
+        # The first process after a server start hands its output to the
+        # services it starts: warm the server with nowhere to write.
+        subprocess.run([WINE, "wineboot"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       stdin=subprocess.DEVNULL)
+
+    def stop(self):
+        subprocess.run([WINESERVER, "-k"], env=self.env, stderr=subprocess.DEVNULL)
+        subprocess.run([WINESERVER, "-w"], env=self.env, stderr=subprocess.DEVNULL)
+
+    def save_registry(self):
+        os.makedirs(self.saved, exist_ok=True)
+        for name in ["system.reg", "user.reg", "userdef.reg"]:
+            shutil.copy2(os.path.join(self.path, name), os.path.join(self.saved, name))
+
+    def restore_registry(self):
+        for name in ["system.reg", "user.reg", "userdef.reg"]:
+            shutil.copy2(os.path.join(self.saved, name), os.path.join(self.path, name))
+
+
+def ensure_pristine(out):
+    pristine = os.path.join(out, "pristine")
+    if os.path.exists(os.path.join(pristine, ".ready")):
+        return pristine
+    shutil.rmtree(pristine, ignore_errors=True)
+    os.makedirs(out, exist_ok=True)
+    env = dict(os.environ, WINEPREFIX=pristine)
+    subprocess.run([WINE, "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f"],
+                   env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run([WINESERVER, "-k"], env=env, stderr=subprocess.DEVNULL)
+    subprocess.run([WINESERVER, "-w"], env=env, stderr=subprocess.DEVNULL)
+    open(os.path.join(pristine, ".ready"), "w").close()
+    return pristine
+
+
+def install_programs(prefix, build):
+    bench = os.path.join(prefix.drive_c, "bench")
+    os.makedirs(os.path.join(bench, "Setup"), exist_ok=True)
+    for name in ["bench_reference.exe", "bench_count.exe", "bench_timer.exe", "bench_wizard.exe"]:
+        shutil.copy(os.path.join(build, "bench", name), os.path.join(bench, name))
+    shutil.copy(os.path.join(build, "tests", "removal_road_helper.exe"), os.path.join(bench, "helper.exe"))
+    shutil.copy(os.path.join(build, "dist", "Setup", "Quellin9.exe"), os.path.join(bench, "Setup", "Quellin9.exe"))
+    drivers = os.path.join(bench, "Drivers")
+    shutil.rmtree(drivers, ignore_errors=True)
+    shutil.copytree(os.path.join(build, "dist", "Drivers"), drivers)
+
+
+def seed_prefix(out, pristine, build, size, classes, log):
+    prefix = Prefix(out, "size-%d" % size)
+    # A seeded prefix is kept between runs for as long as its seed is the same.
+    with open(os.path.abspath(__file__), "rb") as f:
+        recipe = hashlib.sha256(f.read()).hexdigest()[:12]
+    marker = os.path.join(prefix.dir, ".seeded-%d-%s" % (classes, recipe))
+    if os.path.exists(marker):
+        install_programs(prefix, build)
+        log("size %d: seeded prefix kept from an earlier run" % size)
+        return prefix
+    shutil.rmtree(prefix.dir, ignore_errors=True)
+    os.makedirs(prefix.dir)
+    subprocess.run(["cp", "-a", pristine, prefix.path], check=True)
+    install_programs(prefix, build)
+    started = time.time()
+    prefix.start()
+    try:
+        # The phone through the API (devices and services need it), the
+        # population straight into the registry file below.
+        seed = os.path.join(prefix.drive_c, "bench", "seed.txt")
+        write(seed, "\n".join(phone_lines()) + "\n")
+        code, _, err = prefix.wine(r"C:\bench\helper.exe", "seed", r"C:\bench\seed.txt")
+        if code != 0:
+            raise RuntimeError("seeding failed: " + err[:2000])
+        prefix.wine("reg", "add", r"HKCU\Software\Wine\AppDefaults\Quellin9.exe", "/v", "Version", "/d", "winxp",
+                    "/f")
+        os.remove(seed)
+    finally:
+        prefix.stop()
+    append_to_system_reg(os.path.join(prefix.path, "system.reg"), population(size, classes))
+    prefix.save_registry()
+    open(marker, "w").close()
+    log("size %d: seeded in %.0f s (system.reg %.1f MB)" % (
+        size, time.time() - started, os.path.getsize(os.path.join(prefix.path, "system.reg")) / 1e6))
+    return prefix
+
+
+def parse(text):
+    facts = {}
+    boxes = []
+    for line in text.splitlines():
+        if line.startswith("box "):
+            boxes.append(line[4:])
+            continue
+        parts = line.split(" ", 1)
+        if len(parts) == 2:
+            facts.setdefault(parts[0], []).append(parts[1].strip())
+    return facts, boxes
+
+
+class Session:
+    """A running server on a freshly restored copy of the seeded machine."""
+
+    def __init__(self, prefix, size):
+        self.prefix = prefix
+        self.size = size
+
+    def __enter__(self):
+        self.prefix.restore_registry()
+        seed_files(self.prefix.drive_c, self.size)
+        self.prefix.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.prefix.stop()
+
+    def timed(self, *command):
+        """Wall time of the command's process (measured inside Wine) and the
+        CPU it and the Wine server used (read from /proc while it runs)."""
+        server = unix_process(self.prefix.path, "wineserver")
+        server_before = cpu_ticks(server)
+        process = subprocess.Popen([WINE, r"C:\bench\bench_timer.exe", "900"] + list(command), env=self.prefix.env,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
+        exe = command[0].rsplit("\\", 1)[-1].lower()
+        measured = None
+        client_ticks = 0
+        while process.poll() is None:
+            if measured is None:
+                measured = unix_process(self.prefix.path, exe, first_argument=True)
+            if measured is not None:
+                try:
+                    client_ticks = cpu_ticks(measured)
+                except (OSError, IndexError):
+                    pass
+            time.sleep(0.02)
+        out, err = process.communicate()
+        server_after = cpu_ticks(server)
+        out = out.decode("gbk", "replace")
+        facts, boxes = parse(out)
+        if process.returncode != 0 or "elapsed_ms" not in facts:
+            raise RuntimeError("timing %s failed: %s %s" % (" ".join(command), out, err.decode("gbk", "replace")[:2000]))
+        tick = 1000.0 / os.sysconf("SC_CLK_TCK")
+        return float(facts["elapsed_ms"][0]), (client_ticks + server_after - server_before) * tick, boxes
+
+    def startup_probes(self, count):
+        return [self.timed(r"C:\bench\bench_reference.exe", "noop")[:2] for _ in range(count)]
+
+    def count(self, mode):
+        code, out, err = self.prefix.wine(r"C:\bench\bench_count.exe", mode)
+        facts, boxes = parse(out)
+        if "calls_total" not in facts:
+            raise RuntimeError("counting %s failed: %s %s" % (mode, out, err[:2000]))
+        return facts, boxes
+
+    def export(self, name):
+        out = "C:\\bench\\" + name
+        code, _, err = self.prefix.wine(r"C:\bench\helper.exe", "export", out, *EXPORTED)
+        if code != 0:
+            raise RuntimeError("export failed: " + err[:2000])
+        path = os.path.join(self.prefix.drive_c, "bench", name)
+        with open(path, encoding="latin-1") as f:
+            lines = [line for line in f.read().splitlines()
+                     if not line.startswith(tuple(SESSION_NOISE)) and not any(v in line for v in SESSION_NOISE_VALUES)]
+        os.remove(path)
+        return lines
+
+    def files(self):
+        found = {}
+        windows = os.path.join(self.prefix.drive_c, "windows")
+        for folder in ["inf", "LastGood", os.path.join("system32", "drivers")]:
+            for base, _, names in os.walk(os.path.join(windows, folder)):
+                for n in names:
+                    full = os.path.join(base, n)
+                    with open(full, "rb") as f:
+                        found[os.path.relpath(full, windows).lower()] = hashlib.sha256(f.read()).hexdigest()
+        return found
+
+
+# ---------------------------------------------------------------- measuring
+
+def measure_size(prefix, size, runs, steps, log):
+    result = {"size": size, "program_ms": [], "reference_ms": [], "startup_ms": [], "boxes": [],
+              "program_cpu_ms": [], "reference_cpu_ms": [], "startup_cpu_ms": []}
+    # In-process counts: the program, its steps, the reference.
+    for mode in ["program", "steps", "reference"] if steps else ["program", "reference"]:
+        with Session(prefix, size) as s:
+            facts, boxes = s.count(mode)
+        result[mode + "_calls"] = int(facts["calls_total"][0])
+        result[mode + "_inprocess_ms"] = float(facts["time_ms"][0])
+        result[mode + "_calls_by_function"] = {v.split()[0]: int(v.split()[1]) for v in facts.get("calls", [])}
+        result[mode + "_devices_listed"] = int(facts["devices_listed"][0])
+        if mode in ("steps", "reference"):
+            result["steps" if mode == "steps" else "reference_steps"] = [
+                {"name": v.split()[0], "ms": float(v.split()[1]), "calls": int(v.split()[2])} for v in facts["step"]]
+        result["boxes"] += ["count %s: %s" % (mode, b) for b in boxes]
+        log("size %d: %s: %d registry calls, %.0f ms in process" % (
+            size, mode, result[mode + "_calls"], result[mode + "_inprocess_ms"]))
+    # Whole processes, alternating; the first run of each is also exported.
+    after = {}
+    for run in range(runs):
+        for who, command in [("program", [r"C:\bench\Setup\Quellin9.exe", "/R"]),
+                             ("reference", [r"C:\bench\bench_reference.exe", "remove"])]:
+            with Session(prefix, size) as s:
+                for ms, cpu in s.startup_probes(2):
+                    result["startup_ms"].append(ms)
+                    result["startup_cpu_ms"].append(cpu)
+                ms, cpu, boxes = s.timed(*command)
+                result[who + "_ms"].append(ms)
+                result[who + "_cpu_ms"].append(cpu)
+                result["boxes"] += ["%s: %s" % (who, b) for b in boxes]
+                if run == 0:
+                    after[who] = (s.export("after.txt"), s.files())
+            log("size %d: %s run %d: %.0f ms, %.0f ms CPU" % (size, who, run + 1, ms, cpu))
+    with Session(prefix, size) as s:
+        before = s.export("before.txt")
+    program_reg, program_files = after["program"]
+    reference_reg, reference_files = after["reference"]
+    result["same_registry"] = program_reg == reference_reg
+    result["same_files"] = program_files == reference_files
+    result["registry_lines_before"] = len(before)
+    result["seeded_interfaces"] = sum(1 for line in before if line.startswith(
+        "V SYSTEM\\ControlSet001\\Control\\DeviceClasses\\") and "\tDeviceInstance\t" in line)
+    result["registry_lines_removed"] = len(set(before) - set(program_reg))
+    if not result["same_registry"]:
+        only_program = sorted(set(program_reg) - set(reference_reg))
+        only_reference = sorted(set(reference_reg) - set(program_reg))
+        result["registry_difference"] = {"only_after_program": only_program[:20],
+                                         "only_after_reference": only_reference[:20]}
+    return result
+
+
+def unix_process(prefix_path, needle, first_argument=False):
+    """Linux pid of the Wine process of this prefix whose command line (or,
+    with first_argument, its program name) holds needle."""
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                cmdline = f.read().decode("latin-1")
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                environ = f.read().decode("latin-1").split("\0")
+        except OSError:
+            continue
+        if first_argument:
+            cmdline = cmdline.split("\0", 1)[0]
+        if needle.lower() in cmdline.lower() and "WINEPREFIX=" + prefix_path in environ:
+            return int(pid)
+    return None
+
+
+def cpu_ticks(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])  # utime + stime
+
+
+def context_switches(pid):
+    """Context switches of each thread of the process: {tid: (name, count)}."""
+    threads = {}
+    for task in os.listdir("/proc/%d/task" % pid):
+        count = 0
+        with open("/proc/%d/task/%s/status" % (pid, task)) as f:
+            for line in f:
+                if line.startswith("Name:"):
+                    name = line.split(None, 1)[1].strip() if len(line.split()) > 1 else "?"
+                if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
+                    count += int(line.split()[1])
+        threads[task] = (name, count)
+    return threads
+
+
+def measure_wizard(prefix, log):
+    tick = os.sysconf("SC_CLK_TCK")
+    result = {}
+    with Session(prefix, 0):
+        process = subprocess.Popen([WINE, r"C:\bench\bench_wizard.exe", r"C:\bench\Setup\Quellin9.exe"],
+                                   env=prefix.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                   stdin=subprocess.DEVNULL)
+        pid = server = None
+        marks = {}
+        try:
+            for raw in process.stdout:
+                line = raw.decode("latin-1").strip()
+                key, _, value = line.partition(" ")
+                if key == "wizard_ready":
+                    pid = unix_process(prefix.path, "Quellin9.exe")
+                    server = unix_process(prefix.path, "wineserver")
+                elif key in ("idle_start", "idle_end") and pid:
+                    marks[key] = (time.time(), cpu_ticks(pid), context_switches(pid),
+                                  cpu_ticks(server) if server else 0)
+                elif key == "error":
+                    raise RuntimeError("wizard: " + value)
+                else:
+                    result[key] = value
+            process.wait(timeout=120)
+        finally:
+            if process.poll() is None:
+                process.kill()
+    if pid is None or "idle_end" not in marks:
+        raise RuntimeError("the waiting wizard could not be observed")
+    (t0, c0, s0, w0), (t1, c1, s1, w1) = marks["idle_start"], marks["idle_end"]
+    result["idle_seconds"] = round(t1 - t0, 2)
+    result["idle_cpu_ms"] = (c1 - c0) * 1000.0 / tick
+    result["idle_context_switches"] = sum(n for _, n in s1.values()) - sum(n for _, n in s0.values())
+    # Which threads woke up: the window thread, or Wine's own helpers.
+    result["idle_switches_by_thread"] = {"%s (%s)" % (name, tid): n - s0.get(tid, (name, 0))[1]
+                                         for tid, (name, n) in s1.items() if n - s0.get(tid, (name, 0))[1]}
+    result["idle_wineserver_cpu_ms"] = (w1 - w0) * 1000.0 / tick
+    result["clock_tick_ms"] = 1000.0 / tick
+    log("wizard: %.0f ms CPU over %.1f s waiting, %d context switches; latencies %s ms" % (
+        result["idle_cpu_ms"], result["idle_seconds"], result["idle_context_switches"],
+        ", ".join(result.get("latency_ms_%d" % k, "?") for k in range(1, 5))))
+    return result
+
+
+# ---------------------------------------------------------------- report
+
+def summarise(sizes):
+    startup = statistics.median([ms for r in sizes for ms in r["startup_ms"]])
+    startup_cpu = statistics.median([ms for r in sizes for ms in r["startup_cpu_ms"]])
+    rows = []
+    previous = None
+    for r in sizes:
+        program = statistics.median(r["program_ms"]) - startup
+        reference = statistics.median(r["reference_ms"]) - startup
+        program_cpu = statistics.median(r["program_cpu_ms"]) - startup_cpu
+        reference_cpu = statistics.median(r["reference_cpu_ms"]) - startup_cpu
+        row = {"size": r["size"], "program_ms": program, "reference_ms": reference,
+               "ratio": program / reference if reference > 0 else None,
+               "program_cpu_ms": program_cpu, "reference_cpu_ms": reference_cpu,
+               "cpu_ratio": program_cpu / reference_cpu if reference_cpu > 0 else None,
+               "program_inprocess_ms": r["program_inprocess_ms"],
+               "reference_inprocess_ms": r["reference_inprocess_ms"],
+               "inprocess_ratio": r["program_inprocess_ms"] / r["reference_inprocess_ms"],
+               "program_calls": r["program_calls"], "reference_calls": r["reference_calls"],
+               "call_ratio": r["program_calls"] / r["reference_calls"]}
+        if previous and previous["size"] > 0:
+            for key in ["program_ms", "reference_ms", "program_cpu_ms", "reference_cpu_ms", "program_inprocess_ms",
+                        "reference_inprocess_ms", "program_calls", "reference_calls"]:
+                row["growth_" + key] = row[key] / previous[key]
+            row["size_growth"] = r["size"] / previous["size"]
+        rows.append(row)
+        previous = row
+    return startup, startup_cpu, rows
+
+
+def fmt(value, pattern="%.2f"):
+    return "-" if value is None else pattern % value
+
+
+def table(rows):
+    out = ["| Interface keys per control set | Quellin9.exe /R (ms) | Reference (ms) | Ratio | "
+           "Registry calls, program | Registry calls, reference | Call ratio | Growth, program | "
+           "Growth, reference |",
+           "|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
+    for r in rows:
+        out.append("| %d | %.0f | %.0f | %s | %d | %d | %.2f | %s | %s |" % (
+            r["size"], r["program_ms"], r["reference_ms"], fmt(r["ratio"]), r["program_calls"],
+            r["reference_calls"], r["call_ratio"], fmt(r.get("growth_program_ms")),
+            fmt(r.get("growth_reference_ms"))))
+    out += ["", "| Interface keys per control set | CPU, program (ms) | CPU, reference (ms) | CPU ratio | "
+            "Growth of CPU, program | In process, program (ms) | In process, reference (ms) | In-process ratio | "
+            "Growth in process, program |",
+            "|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
+    for r in rows:
+        out.append("| %d | %.0f | %.0f | %s | %s | %.0f | %.0f | %.2f | %s |" % (
+            r["size"], r["program_cpu_ms"], r["reference_cpu_ms"], fmt(r["cpu_ratio"]),
+            fmt(r.get("growth_program_cpu_ms")), r["program_inprocess_ms"], r["reference_inprocess_ms"],
+            r["inprocess_ratio"], fmt(r.get("growth_program_inprocess_ms"))))
+    return "\n".join(out)
+
+
+def plot(rows, path):
+    data = path + ".dat"
+    with open(data, "w") as f:
+        for r in rows:
+            f.write("%d %.1f %.1f %.1f %.1f\n" % (r["size"], r["program_ms"], r["reference_ms"], r["program_cpu_ms"],
+                                                 r["reference_cpu_ms"]))
+    script = "\n".join([
+        "set terminal pngcairo size 900,560 font 'DejaVu Sans,10'" if png_cairo() else "set terminal png size 900,560",
+        "set output '%s'" % path,
+        "set title 'Removal on a large device registry (Wine, Windows XP road, process start-up subtracted)'",
+        "set xlabel 'device interface keys per control set (three control sets)'",
+        "set ylabel 'milliseconds'",
+        "set key top left",
+        "set grid",
+        "set xrange [0:*]",
+        "set yrange [0:*]",
+        "plot '%s' using 1:2 with linespoints lw 2 pt 7 lc rgb '#c0392b' title 'Quellin9.exe /R, elapsed', "
+        "'%s' using 1:3 with linespoints lw 2 pt 5 lc rgb '#2471a3' title 'reference, elapsed', "
+        "'%s' using 1:4 with linespoints lw 1 dt 2 pt 6 lc rgb '#c0392b' title 'Quellin9.exe /R, CPU (process + wineserver)', "
+        "'%s' using 1:5 with linespoints lw 1 dt 2 pt 4 lc rgb '#2471a3' title 'reference, CPU (process + wineserver)'"
+        % (data, data, data, data),
+    ])
+    subprocess.run(["gnuplot"], input=script.encode(), check=True)
+    os.remove(data)
+
+
+def png_cairo():
+    result = subprocess.run(["gnuplot", "-e", "set terminal"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    return b"pngcairo" in result.stdout
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("build", help="the test build directory (build/tests-x86_64)")
+    parser.add_argument("--sizes", default="0,5000,10000,20000",
+                        help="device interface keys per control set, comma-separated")
+    parser.add_argument("--classes", type=int, default=200, help="interface classes")
+    parser.add_argument("--runs", type=int, default=1,
+                        help="timed whole-process runs of each removal per size (besides the in-process run)")
+    parser.add_argument("--steps-at", type=int, default=5000,
+                        help="size at which the program's removal is also timed step by step")
+    parser.add_argument("--shipped", help="the shipped 32-bit exe, for its size")
+    parser.add_argument("--no-wizard", action="store_true")
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+    out = os.path.join(ROOT, "build", "bench")
+    os.makedirs(out, exist_ok=True)
+    began = time.time()
+
+    def log(text):
+        print("[%4.0f s] %s" % (time.time() - began, text), flush=True)
+
+    pristine = ensure_pristine(out)
+    sizes = []
+    failures = []
+    wizard = None
+    for size in [int(s) for s in args.sizes.split(",")]:
+        prefix = seed_prefix(out, pristine, build, size, args.classes, log)
+        result = measure_size(prefix, size, args.runs, size == args.steps_at, log)
+        if result["seeded_interfaces"] < size:
+            failures.append("size %d: only %d interface keys were seeded" % (size, result["seeded_interfaces"]))
+        if not result["same_registry"] or not result["same_files"]:
+            failures.append("size %d: the program and the reference left different machines" % size)
+        sizes.append(result)
+        if wizard is None and size == 0 and not args.no_wizard:
+            wizard = measure_wizard(prefix, log)
+    if wizard is None and not args.no_wizard:
+        prefix = seed_prefix(out, pristine, build, 0, args.classes, log)
+        wizard = measure_wizard(prefix, log)
+
+    startup, startup_cpu, rows = summarise(sizes)
+    exe = {}
+    for label, path in [("shipped_i686", args.shipped), ("test_build_x86_64",
+                                                         os.path.join(build, "dist", "Setup", "Quellin9.exe"))]:
+        if path and os.path.exists(path):
+            exe[label] = os.path.getsize(path)
+    text = table(rows)
+    png = os.path.join(out, "removal-time.png")
+    plot(rows, png)
+    results = {"startup_ms": startup, "startup_cpu_ms": startup_cpu, "rows": rows, "sizes": sizes, "wizard": wizard, "exe_bytes": exe,
+               "classes": args.classes, "runs": args.runs, "seconds": round(time.time() - began)}
+    with open(os.path.join(out, "results.json"), "w") as f:
+        json.dump(results, f, indent=1)
+    with open(os.path.join(out, "table.md"), "w") as f:
+        f.write(text + "\n")
+
+    print()
+    print("Wine process start-up (probe loading the same DLLs), median of %d: %.1f ms wall, %.1f ms CPU; "
+          "subtracted below" % (sum(len(r["startup_ms"]) for r in sizes), startup, startup_cpu))
+    print(text)
+    print()
+    for r in sizes:
+        print("size %d: same registry and files after both removals: %s; %d of %d registry lines removed; "
+              "in process: program %.0f ms, reference %.0f ms; devices listed: program %d, reference %d" % (
+                  r["size"], "yes" if r["same_registry"] and r["same_files"] else "NO",
+                  r["registry_lines_removed"], r["registry_lines_before"], r["program_inprocess_ms"],
+                  r["reference_inprocess_ms"], r["program_devices_listed"], r["reference_devices_listed"]))
+        if r["boxes"]:
+            print("    boxes: " + "; ".join(r["boxes"][:10]))
+    last = sizes[-1]
+    for r in sizes:
+        if "steps" in r:
+            print("steps of the program at size %d (ms/registry calls): %s" % (
+                r["size"], ", ".join("%s %.0f/%d" % (s["name"], s["ms"], s["calls"]) for s in r["steps"])))
+    print("phases of the reference at size %d (ms/registry calls): %s" % (
+        last["size"], ", ".join("%s %.0f/%d" % (s["name"], s["ms"], s["calls"]) for s in last["reference_steps"])))
+    if wizard:
+        print("waiting wizard: %.0f ms CPU in %.1f s (clock tick %.0f ms), %d context switches, wineserver %.0f ms; "
+              "WM_DEVICECHANGE to new bar position: %s ms; round trip of a check: median %s ms" % (
+                  wizard["idle_cpu_ms"], wizard["idle_seconds"], wizard["clock_tick_ms"],
+                  wizard["idle_context_switches"], wizard["idle_wineserver_cpu_ms"],
+                  ", ".join(wizard.get("latency_ms_%d" % k, "?") for k in range(1, 5)),
+                  wizard.get("roundtrip_median_ms", "?")))
+    for label, size in exe.items():
+        print("exe size (%s): %d bytes (%.1f KB)" % (label, size, size / 1024.0))
+    print("plot: %s; figures: %s" % (png, os.path.join(out, "results.json")))
+    print("benchmark took %.0f s" % (time.time() - began))
+    for f in failures:
+        print("PROBLEM: " + f)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
