@@ -1,6 +1,7 @@
 # make        build the program (build/dist/Setup/Quellin9.exe) and the tests
 # make test   every test, under Wine
 # make demo   the program's main job under Wine
+# make bench  the removal benchmark (docs/performance.md)
 SHELL := /bin/bash
 ROOT := $(CURDIR)
 ARCH := $(shell tools/test-arch 2>/dev/null || echo x86_64)
@@ -8,7 +9,7 @@ DIST_BUILD := build/i686
 TEST_BUILD := build/tests-$(ARCH)
 JOBS ?= 2
 
-.PHONY: all setup build test demo clean
+.PHONY: all setup build test demo bench clean
 
 all: build
 
@@ -29,6 +30,9 @@ test: build
 
 demo: build
 	@tools/demo
+
+bench: build
+	@tools/bench
 
 clean:
 	rm -rf build
