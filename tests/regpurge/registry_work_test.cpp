@@ -46,14 +46,20 @@ QueryLog* QueryLog::current_ = nullptr;
 
 long Opens(const seed::RegistryLog& log, const std::string& name)
 {
-    Strings names = log.OpenNames();
-    return std::count(names.begin(), names.end(), name);
+    return std::count_if(log.opened.begin(), log.opened.end(),
+                         [&](const std::string& opened) { return opened.rfind(name + " ", 0) == 0; });
 }
 
-class RegistryWorkTest : public testing::Test {
+Strings Deletions(const seed::RegistryLog& log)
+{
+    Strings names;
+    for (const std::string& event : log.events)
+        if (event.rfind("delete ", 0) == 0) names.push_back(event.substr(7));
+    return names;
+}
+
+class RegistryWorkTest : public seed::RegistryTest {
 protected:
-    RegistryScratch scratch{seed::AllScratch()};
-    BoxRecorder boxes;
     const std::string device = seed::EnumUsb(0, seed::kPhone + "&Mi_03");
     const std::string modem = seed::kSet[0] + "\\Control\\Class\\" + seed::kModemClass;
 };
@@ -84,7 +90,7 @@ TEST_F(RegistryWorkTest, DriverKeyWalksOpenTheClassKeyOnce)
         EXPECT_EQ(1, purger.PurgeDriverKeysById(HKEY_LOCAL_MACHINE, device.c_str(), IDS_CONTROL_CLASS));
         EXPECT_EQ(0, balance.Balance());
         EXPECT_EQ(1, Opens(log, "Class"));
-        EXPECT_EQ((Strings{"0003", "0004"}), log.Deletions());
+        EXPECT_EQ((Strings{"0003", "0004"}), Deletions(log));
     }
     EXPECT_FALSE(reg::KeyExists(modem + "\\0003"));
     EXPECT_FALSE(reg::KeyExists(modem + "\\0004"));
@@ -93,7 +99,6 @@ TEST_F(RegistryWorkTest, DriverKeyWalksOpenTheClassKeyOnce)
 
 TEST_F(RegistryWorkTest, PortReleaseReadsEachPortNameOnce)
 {
-    seed::SavedValues ports{seed::kPorts};
     const std::string arbiter = seed::kSet[0] + "\\Control\\COM Name Arbiter";
     ASSERT_TRUE(reg::SetString(device + "\\1\\Device Parameters", "PortName", "COM5"));
     ASSERT_TRUE(reg::SetString(device + "\\2\\Device Parameters", "PortName", "COM7"));
