@@ -1,0 +1,42 @@
+// Controls of the native stand-in for the few Windows calls the hardened
+// routines make. Tests and fuzz targets use these to set up the world the
+// routines see: the program's path, files and INI texts, string-table
+// overrides, allocation failures, and the formatter's argument count.
+#pragma once
+
+#include <string>
+
+// Code page 936 through iconv's GBK: text in UTF-8 to GBK bytes and back.
+// Characters GBK cannot hold become '?'. Used by tests to write readable
+// expectations.
+std::string Gbk(const std::string& utf8);
+std::string Utf8(const std::string& gbk);
+
+// GetModuleFileNameA answers this path (default C:\Quellin\Setup\Quellin9.exe).
+void StandinSetModulePath(const std::string& path);
+
+// A file GetFileAttributesA and GetPrivateProfileStringA can find; the
+// path is matched without regard to ASCII letter case.
+void StandinAddFile(const std::string& path, const std::string& content, bool directory = false);
+void StandinClearFiles();
+
+// LoadStringA answers this text (bytes in code page 936) for the id instead
+// of the one from src/resources/strings.rc; an empty optional removes the id.
+void StandinSetString(unsigned id, const std::string& text);
+void StandinRemoveString(unsigned id);
+void StandinResetStrings();
+
+// The allocation with this index (0 = the next one) through HeapAlloc or
+// LocalAlloc fails; -1 lets every allocation succeed. Counts from the call.
+void StandinFailAllocation(int index);
+int StandinAllocationsSeen();
+
+// wvsprintfA may take at most this many arguments (-1: no limit). A
+// directive beyond it takes no argument; StandinFormatOverread() then
+// reports true until the limit is set again.
+void StandinLimitFormatArguments(int count);
+bool StandinFormatOverread();
+int StandinFormatArgumentsTaken();
+
+// Puts everything above back to its default.
+void StandinReset();
