@@ -1,0 +1,157 @@
+#!/usr/bin/env python3
+"""Writes the seed corpus of the fuzz targets (hardening/corpus/<target>/).
+
+Each seed follows the target's input layout (see fuzz/common.h): a few
+header bytes, then NUL-separated texts. Texts are code page 936 bytes.
+Run again after changing a layout; the files are checked in.
+"""
+import os
+import struct
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def gbk(text):
+    return text.encode("gbk")
+
+
+SINCERE = b"\xd5\x5c"   # a character whose trail byte is 0x5C
+RIDE = b"\x81\x5c"
+TABLE = gbk("表")
+PHONE = gbk("手机")
+
+# Texts shared by several targets.
+DBCS_PATHS = [
+    b"C:\\" + SINCERE + b"\\" + RIDE + RIDE + b"\\oem7.inf",
+    b"C:\\" + SINCERE,
+    b"C:\\" + SINCERE + b"\\",
+    b"C:\\" + gbk("手机驱动") + b"\\Setup\\",
+    b"C:\\x." + RIDE + RIDE,
+    b"ab\x81",
+    b"\x81",
+    b"C:\\",
+    b"\\\\server\\share\\",
+]
+LENGTHS = []
+for n in (259, 260, 261, 262):
+    LENGTHS.append(b"x" * n)
+    LENGTHS.append(b"x" * (n - 2) + SINCERE)
+    LENGTHS.append(b"x" * (n - 1) + SINCERE)
+    LENGTHS.append(b"x" * (n - 5) + b".inf")
+PLACEHOLDER_TEXTS = [
+    b"<%SERIES%>",
+    b"<%CATEGORY%>",
+    b"<%SERIES%> and <%SERIES%>, <%CATEGORY%>",
+    b"<%series%>",
+    b"<%SER<%SERIES%>IES%>",
+    gbk("打开<%SERIES%>系列手机的电源。为了运行TAVRO <%CATEGORY%> USB Driver"),
+    b"x" * 1000 + b"<%SERIES%>" * 3,
+    b"<%SERIES%>\x81",
+    b"\x81\x20<%SERIES%>",
+]
+NAMES = [
+    b"GSM", b"GSM/GPRS", b"", b"%s%d%n", b"%S", b"100%", b"<%CATEGORY%>", b"x<%SERIES%>",
+    PHONE * 4, b"A" + PHONE * 3 + b"\xca", b"\xd5\x5c\xd5\x5c", b"0123456789ABCDEF", b"\x81\x7f",
+]
+
+
+def write(target, seeds):
+    folder = os.path.join(HERE, target)
+    os.makedirs(folder, exist_ok=True)
+    for old in os.listdir(folder):
+        os.remove(os.path.join(folder, old))
+    for i, seed in enumerate(seeds):
+        with open(os.path.join(folder, "seed-%03d" % i), "wb") as f:
+            f.write(seed)
+
+
+def fields(*texts):
+    return b"\0".join(texts)
+
+
+def command_line():
+    lines = [b"", b"/i /r", b"/r -I", b"-V", b"//R", b"/-r", b"/", b"abc/", b"\"C:\\my-rom\\setup.exe\"",
+             b"-\x81r \x81I/\x81v", gbk("\"C:\\手机-驱动\\安装.exe\" -r /V"), b"/I/R/I/R/i -v"]
+    return [bytes([i & 1]) + line for i, line in enumerate(lines)]
+
+
+def bounded_copy():
+    seeds = []
+    for text in DBCS_PATHS + LENGTHS:
+        for maximum in (260, 259, 3):
+            seeds.append(struct.pack("<H", maximum) + fields(text, b"C:\\WINDOWS"))
+    seeds.append(struct.pack("<H", 260) + fields(SINCERE + b"z", b"a" * 259))
+    seeds.append(struct.pack("<H", 260) + fields(b"q", b"z" * 270))
+    return seeds
+
+
+def path_edit():
+    seeds = []
+    for text in DBCS_PATHS + LENGTHS:
+        seeds.append(bytes([5, 6]) + fields(text, b".PNF"))   # around = 260, small = 6
+        seeds.append(bytes([6, 3]) + fields(text, b".inf"))
+    seeds.append(bytes([5, 9]) + fields(b"C:\\a.b\\name", b".PNF"))
+    seeds.append(bytes([5, 9]) + fields(b"oem7", b"." + TABLE))
+    return seeds
+
+
+def placeholders():
+    seeds = []
+    for i, text in enumerate(PLACEHOLDER_TEXTS):
+        for size in (261, 1024, 17, 12):
+            series = NAMES[i % len(NAMES)]
+            category = NAMES[(i * 3 + 1) % len(NAMES)]
+            seeds.append(struct.pack("<H", size - 1) + bytes([i & 1, 0xFF]) + fields(text, series, category))
+    # One allocation failing at each of the first few calls.
+    for fail in range(0, 8):
+        seeds.append(struct.pack("<H", 260) + bytes([0, fail]) +
+                     fields(PLACEHOLDER_TEXTS[2], b"GSM%d", TABLE))
+    return seeds
+
+
+def text_routines():
+    seeds = []
+    for op in range(5):
+        for size in (261, 16, 1024, 1):
+            for idx, (series, category) in enumerate([(b"GSM", b"GSM/GPRS"), (b"%S%s", b"100%"),
+                                                      (b"\x81", b"%n"), (PHONE * 4, SINCERE)]):
+                header = bytes([op]) + struct.pack("<H", size - 1) + bytes([idx * 3, 0xFF]) + \
+                    struct.pack("<I", 9000001) + bytes([idx % 3, 0, 0])
+                existing = [b"", b"C:\\WINDOWS", b"x" * (size - 2) if size > 2 else b"", SINCERE * 3][idx]
+                seeds.append(header + fields(existing, b"<%SERIES%>" if idx else b"VID_1B3F&PID_5C13",
+                                             series, category))
+    return seeds
+
+
+def config():
+    seeds = []
+    values = [
+        (b"", b"", b""), (b"  Spaced  ", b"\"Quoted\"", b"icons\\phone.ico"),
+        (b"0123456789ABCDEFG", PHONE * 4, b"i" * 239 + b".ico"), (b"A" + PHONE * 4, b"\x81", b"i" * 240 + b".ico"),
+        (b"%s%n", b"<%SERIES%>", SINCERE + b".ico"), (b"a=b", b"'single'", b"icons"),
+        (b"\x81\x20", SINCERE * 8, b"C:\\icon.ico"),
+    ]
+    for i, (name, name2, icon) in enumerate(values):
+        existing = icon if i % 2 else b"other.ico"
+        seeds.append(bytes([i & 2, [0, 8, 200, 251][i % 4]]) + fields(name, name2, icon, b"; comment\r\n", existing))
+    raw = b"[UsbInst]\nNAME =  spaced key  \n[Other]\nNAME=other\n[usbinst]\nNAME2=second\n"
+    seeds.append(bytes([1, 0]) + fields(b"", b"", b"", raw, b""))
+    seeds.append(bytes([1, 0]) + fields(b"", b"", b"", b"NAME=no section\n[UsbInst\nNAME=half", b""))
+    return seeds
+
+
+TARGETS = {
+    "fuzz_command_line": command_line,
+    "fuzz_bounded_copy": bounded_copy,
+    "fuzz_path_edit": path_edit,
+    "fuzz_placeholders": placeholders,
+    "fuzz_text_routines": text_routines,
+    "fuzz_config": config,
+}
+
+if __name__ == "__main__":
+    wanted = sys.argv[1:] or list(TARGETS)
+    for name in wanted:
+        write(name, TARGETS[name]())
+        print(name, len(os.listdir(os.path.join(HERE, name))))
