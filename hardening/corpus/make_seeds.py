@@ -141,6 +141,21 @@ def config():
     return seeds
 
 
+def inf_match():
+    ids = [b"USB\\VID_1B3F&PID_5C13&Mi_01", b"usb\\vid_1b3f&pid_5c13&mi_03", b"\x81vid_1b3f&pid_5c13",
+           b"\x81\x5cVID_1B3F&PID_5C13", b"USB\\" + SINCERE + b"vid_1b3f&pid_5c13", b"%PhoneHwid%",
+           b"\"USB\\VID_1B3F&PID_5C13\"", b"x" * 1006 + b"VID_1B3F&PID_5C13", b"x" * 1007 + b"VID_1B3F&PID_5C13",
+           b"USB\\VID_1B3F&PID_5C14", b"", b"VID_1B3F&PID_5C13 ; comment", b"a,VID_1B3F&PID_5C13"]
+    seeds = [bytes([0]) + fields(i, b"PhoneHwid=\"USB\\VID_1B3F&PID_5C13\"") for i in ids]
+    whole = (b"[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\n%Tavro%=Tavro_wmc\r\n"
+             b"[Tavro_wmc]\r\n%PortDesc%=Port.Install,%PhoneHwid%\r\n[Strings]\r\nTavro=\"TAVRO\"\r\n"
+             b"PortDesc=\"Port\"\r\nPhoneHwid=\"USB\\VID_1B3F&PID_5C13&Mi_03\"\r\n")
+    seeds.append(bytes([1]) + fields(whole, b""))
+    seeds.append(bytes([1]) + fields(b"[tavro_wmc]\nk = i , \\\n VID_1B3F&PID_5C13\n", b""))
+    seeds.append(bytes([1]) + fields(b"[Tavro_wmc]\n\"key\"=\"a,b\",\"VID_1B3F&PID_5C13\"\"\"\n", b""))
+    return seeds
+
+
 TARGETS = {
     "fuzz_command_line": command_line,
     "fuzz_bounded_copy": bounded_copy,
@@ -148,6 +163,7 @@ TARGETS = {
     "fuzz_placeholders": placeholders,
     "fuzz_text_routines": text_routines,
     "fuzz_config": config,
+    "fuzz_inf_match": inf_match,
 }
 
 if __name__ == "__main__":

@@ -276,6 +276,14 @@ void StandinAddFile(const std::string& path, const std::string& content, bool di
 
 void StandinClearFiles() { Files().clear(); }
 
+bool StandinReadFile(const std::string& path, std::string* content)
+{
+    const File* file = FindFile(path.c_str());
+    if (!file || file->directory) return false;
+    *content = file->content;
+    return true;
+}
+
 void StandinFailAllocation(int index)
 {
     failAllocationAt = index;

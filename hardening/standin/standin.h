@@ -19,6 +19,11 @@ void StandinSetModulePath(const std::string& path);
 // path is matched without regard to ASCII letter case.
 void StandinAddFile(const std::string& path, const std::string& content, bool directory = false);
 void StandinClearFiles();
+// The content of a file of the table; false when there is none.
+bool StandinReadFile(const std::string& path, std::string* content);
+
+// INF handles opened with SetupOpenInfFileA and not yet closed.
+int StandinOpenInfs();
 
 // LoadStringA answers this text (bytes in code page 936) for the id instead
 // of the one from src/resources/strings.rc; an empty optional removes the id.

@@ -18,7 +18,6 @@ namespace {
 }  // namespace
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO) { NotNative("SetupDiDestroyDeviceInfoList"); }
-void WINAPI SetupCloseInfFile(HINF) { NotNative("SetupCloseInfFile"); }
 BOOL WINAPI CloseServiceHandle(SC_HANDLE) { NotNative("CloseServiceHandle"); }
 
 void StandinReset()
