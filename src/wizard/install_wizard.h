@@ -21,6 +21,9 @@ public:
     WizardState State() const { return static_cast<WizardState>(state_); }
 
 private:
+    // Lets the tests put a wizard into a given state without staging.
+    friend struct WizardTestAccess;
+
     OsClass osClass_;
     int state_;
     int installMode_;
@@ -28,5 +31,7 @@ private:
 
 INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 void CenterOnDisplay(HWND window);
+// Gives a push button the default-button look, or takes it away.
+void SetDefaultButtonStyle(HWND button, int isDefault);
 int IsPhoneFunctionInstalled(const char* identifier);
 int ReadRegistryString(HKEY parent, const char* subKey, const char* valueName, char* buffer, DWORD size);
