@@ -264,8 +264,6 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
 
 BOOL WINAPI CloseHandle(HANDLE) { NotNative("CloseHandle"); }
 BOOL WINAPI FindClose(HANDLE) { NotNative("FindClose"); }
-LONG WINAPI RegCloseKey(HKEY) { NotNative("RegCloseKey"); }
-PVOID WINAPI FreeSid(PSID) { NotNative("FreeSid"); }
 
 void StandinSetModulePath(const std::string& path) { ModulePath() = path; }
 

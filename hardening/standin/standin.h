@@ -4,7 +4,11 @@
 // overrides, allocation failures, and the formatter's argument count.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
+#include <utility>
+#include <vector>
 
 // Code page 936 through iconv's GBK: text in UTF-8 to GBK bytes and back.
 // Characters GBK cannot hold become '?'. Used by tests to write readable
@@ -42,6 +46,39 @@ int StandinAllocationsSeen();
 void StandinLimitFormatArguments(int count);
 bool StandinFormatOverread();
 int StandinFormatArgumentsTaken();
+
+// The registry below HKEY_LOCAL_MACHINE, set up and read back by tests.
+void StandinRegClear();
+void StandinRegCreateKey(const std::string& path);
+void StandinRegSetValue(const std::string& path, const std::string& name, DWORD type, const std::string& data);
+bool StandinRegKeyExists(const std::string& path);
+bool StandinRegGetValue(const std::string& path, const std::string& name, DWORD* type, std::string* data);
+std::vector<std::string> StandinRegValueNames(const std::string& path);
+std::vector<std::string> StandinRegSubKeys(const std::string& path);
+// Registry handles opened and not closed.
+int StandinOpenKeys();
+// The registry call with this index (0 = the next, any Reg* function)
+// answers the error; -1 for none. StandinRegistryCallsSeen counts calls.
+void StandinFailRegistryCall(int index, LONG error);
+int StandinRegistryCallsSeen();
+
+// Key security: a DACL of entries for Everyone (type, mask), set on a key;
+// whether a DACL grants the Administrators group full control.
+std::string StandinMakeDacl(const std::vector<std::pair<BYTE, DWORD>>& everyoneEntries);
+void StandinRegSetDacl(const std::string& path, const std::string& dacl);
+bool StandinRegGetDacl(const std::string& path, std::string* dacl);
+bool StandinDaclGrantsAdmins(const std::string& dacl);
+
+// Message boxes shown, in order; every box is answered with the value
+// (IDOK unless set).
+struct StandinBox {
+    std::string text;
+    std::string caption;
+    UINT style;
+};
+const std::vector<StandinBox>& StandinBoxes();
+void StandinClearBoxes();
+void StandinAnswerBoxes(int value);
 
 // Puts everything above back to its default.
 void StandinReset();

@@ -27,5 +27,8 @@ void StandinReset()
     StandinResetStrings();
     StandinFailAllocation(-1);
     StandinLimitFormatArguments(-1);
+    StandinRegClear();
+    StandinClearBoxes();
+    StandinAnswerBoxes(IDOK);
     SetLastError(0);
 }

@@ -54,4 +54,29 @@ TEST(Standin, FormatterTakesArgumentsAsTheSystemDoes)
     EXPECT_EQ(1023, wsprintfA(out, "%s", big.c_str()));
 }
 
+TEST(Standin, RegistryAnswersAsWindowsDoes)
+{
+    StandinRegSetValue("SYSTEM\\Test\\B", "v", REG_SZ, std::string("abc", 4));
+    StandinRegCreateKey("SYSTEM\\Test\\A");
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "system\\test", 0, KEY_READ, &key));
+    EXPECT_EQ(1, StandinOpenKeys());
+    char name[1];  // "A" needs two bytes
+    DWORD length = sizeof(name);
+    EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\Test"));
+    HKEY child = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(key, "B", 0, KEY_READ, &child));
+    BYTE data[3];
+    length = sizeof(data);
+    EXPECT_EQ(ERROR_MORE_DATA, RegQueryValueExA(child, "V", nullptr, nullptr, data, &length));
+    EXPECT_EQ(4u, length);
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(key, "B"));
+    EXPECT_EQ(ERROR_KEY_DELETED, RegQueryValueExA(child, "v", nullptr, nullptr, nullptr, &length));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(child));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(key));
+    EXPECT_EQ(0, StandinOpenKeys());
+}
+
 }  // namespace
