@@ -156,6 +156,33 @@ def inf_match():
     return seeds
 
 
+def name_match():
+    seeds = []
+    cases = [(b"COM5:", b"com5"), (b"COM50:", b"COM5"), (b"XCOM1:", b"COM1"), (b"OEM12.INF", b"oem1"),
+             (b"\x81COM1:", b"COM1"), (SINCERE + b"COM1", b"\\COM1"), (b"COM1" + SINCERE, b"COM1"),
+             (b"com1" + TABLE, b"COM1"), (b"", b"COM1"), (b"COM1", b"")]
+    names = [b"COM1:", b"COM10:", b"COM11:", b"com1:", b"LPT1:", b"FILE:", b"XCOM1:", b"\x81COM1:",
+             TABLE + b"COM1:", b"COM1", b"N" * 261]
+    for i, (text, pattern) in enumerate(cases):
+        seeds.append(bytes([i & 1 or 1]) + fields(text, pattern, *names[: 4 + i % 8]))
+    return seeds
+
+
+def ports():
+    seeds = []
+    names = [b"COM5", b"COM12", b"COM", b"COM0", b"COM 7", b"COM-3", b"COM+4", b"COM99999999999",
+             SINCERE + b"5", b"COM" + b"1" * 257, b"COM" + b"1" * 258, b"COM1", b"LPT1"]
+    comdbs = [b"\x1f" + b"\0" * 31, b"\xff" * 32, b"\x01", b"\0" * 259 + b"\x80", b"\x01" * 261]
+    settings = [b"COM1:", b"COM10:", b"COM11:", b"COM5:", b"COM50:", b"com12:", b"LPT1:", b"FILE:"]
+    for i, name in enumerate(names):
+        for mode in range(3):
+            port = [5, 1, 8, 9, 20, 256, 257, 0, -1, 2080, 0x7FFFFFFF, 300, 12][i]
+            header = bytes([mode]) + struct.pack("<i", port) + bytes([3 if i % 2 else 0, 0xFF if i % 3 else i * 5, 0])
+            seeds.append(header + fields(name.replace(b"\0", b""),
+                                         comdbs[i % len(comdbs)], *settings))
+    return seeds
+
+
 TARGETS = {
     "fuzz_command_line": command_line,
     "fuzz_bounded_copy": bounded_copy,
@@ -164,6 +191,8 @@ TARGETS = {
     "fuzz_text_routines": text_routines,
     "fuzz_config": config,
     "fuzz_inf_match": inf_match,
+    "fuzz_name_match": name_match,
+    "fuzz_ports": ports,
 }
 
 if __name__ == "__main__":
