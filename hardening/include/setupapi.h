@@ -8,6 +8,7 @@ typedef PVOID HDEVINFO;
 typedef PVOID HINF;
 typedef const CHAR* PCSTR;
 typedef CHAR* PSTR;
+typedef DWORD* PDWORD;
 
 #define INF_STYLE_NONE 0x00000000
 #define INF_STYLE_OLDNT 0x00000001
@@ -30,4 +31,8 @@ BOOL WINAPI SetupFindFirstLineA(HINF inf, PCSTR section, PCSTR key, PINFCONTEXT 
 BOOL WINAPI SetupFindNextLine(PINFCONTEXT contextIn, PINFCONTEXT contextOut);
 BOOL WINAPI SetupGetStringFieldA(PINFCONTEXT context, DWORD fieldIndex, PSTR buffer, DWORD size,
                                  LPDWORD requiredSize);
+typedef DWORD OEM_SOURCE_MEDIA_TYPE;
+BOOL WINAPI SetupCopyOEMInfA(PCSTR source, PCSTR mediaLocation, OEM_SOURCE_MEDIA_TYPE mediaType, DWORD style,
+                             PSTR destination, DWORD destinationSize, PDWORD required, PSTR* component);
+BOOL WINAPI SetupGetInfFileListA(PCSTR directory, DWORD style, PSTR buffer, DWORD size, LPDWORD required);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set);

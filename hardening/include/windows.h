@@ -67,6 +67,10 @@ typedef HANDLE HLOCAL;
 typedef HANDLE HGLOBAL;
 typedef void* PSID;
 typedef INT_PTR(WINAPI* FARPROC)();
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *PFILETIME;
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
@@ -101,6 +105,7 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_FILES 18L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
@@ -160,16 +165,61 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 DWORD WINAPI GetFileAttributesA(LPCSTR path);
 DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
                                       LPSTR buffer, DWORD size, LPCSTR fileName);
+BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes);
+BOOL WINAPI DeleteFileA(LPCSTR path);
+typedef struct _WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    CHAR cFileName[MAX_PATH];
+    CHAR cAlternateFileName[14];
+} WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
+HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found);
+BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA found);
+BOOL WINAPI FindClose(HANDLE search);
+
+// Processes (recorded by the stand-in, which "runs" them at once).
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+typedef struct _STARTUPINFOA {
+    DWORD cb;
+    LPSTR lpReserved;
+    LPSTR lpDesktop;
+    LPSTR lpTitle;
+    DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars, dwFillAttribute, dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    LPBYTE lpReserved2;
+    HANDLE hStdInput, hStdOutput, hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+typedef struct _PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+} PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+#define CREATE_NO_WINDOW 0x08000000
+#define NORMAL_PRIORITY_CLASS 0x00000020
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0
+#define WAIT_FAILED ((DWORD)0xFFFFFFFF)
+BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES process,
+                           LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD flags, LPVOID environment,
+                           LPCSTR directory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION information);
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL WINAPI CloseHandle(HANDLE handle);
-BOOL WINAPI FindClose(HANDLE handle);
 
 // Registry (hardening/standin/registry.cpp: an in-memory tree).
 typedef DWORD REGSAM;
 typedef LONG LSTATUS;
-typedef struct _FILETIME {
-    DWORD dwLowDateTime;
-    DWORD dwHighDateTime;
-} FILETIME, *PFILETIME;
 #define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)0x80000000)
 #define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)0x80000001)
 #define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)0x80000002)

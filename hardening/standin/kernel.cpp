@@ -8,6 +8,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "standin.h"
 
@@ -25,8 +26,9 @@ std::string& ModulePath()
 }
 
 struct File {
+    std::string path;  // as added, for listings
     std::string content;
-    bool directory;
+    DWORD attributes;
 };
 
 std::string FoldCase(const std::string& text)
@@ -236,7 +238,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path)
         lastError = ERROR_FILE_NOT_FOUND;
         return INVALID_FILE_ATTRIBUTES;
     }
-    return file->directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    return file->attributes;
 }
 
 // Copies the value, or the default, cut at size - 1 bytes without regard
@@ -251,7 +253,7 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
     if (name.find('\\') == std::string::npos) name = "C:\\WINDOWS\\" + name;
     std::string value = Trim(defaultValue ? defaultValue : "");
     const File* file = FindFile(name.c_str());
-    if (file && !file->directory) {
+    if (file && !(file->attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         std::string found;
         if (FindProfileValue(file->content, section, key, &found)) value = found;
     }
@@ -262,22 +264,239 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
     return n;
 }
 
-BOOL WINAPI CloseHandle(HANDLE) { NotNative("CloseHandle"); }
-BOOL WINAPI FindClose(HANDLE) { NotNative("FindClose"); }
+BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes)
+{
+    auto it = path ? Files().find(FoldCase(path)) : Files().end();
+    if (it == Files().end()) {
+        lastError = ERROR_FILE_NOT_FOUND;
+        return FALSE;
+    }
+    DWORD kind = it->second.attributes & FILE_ATTRIBUTE_DIRECTORY;
+    it->second.attributes = (attributes == FILE_ATTRIBUTE_NORMAL && !kind) ? FILE_ATTRIBUTE_NORMAL
+                                                                            : ((attributes & ~FILE_ATTRIBUTE_NORMAL) | kind);
+    return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR path)
+{
+    auto it = path ? Files().find(FoldCase(path)) : Files().end();
+    if (it == Files().end()) {
+        lastError = ERROR_FILE_NOT_FOUND;
+        return FALSE;
+    }
+    if (it->second.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
+        lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    Files().erase(it);
+    return TRUE;
+}
+
+// Searches: the pattern's folder is matched exactly, its last part with *
+// and ? (without regard to ASCII case).
+namespace {
+
+struct Search {
+    std::vector<std::string> names;
+    std::vector<DWORD> attributes;
+    size_t next = 0;
+};
+
+std::map<HANDLE, Search>& Searches()
+{
+    static std::map<HANDLE, Search> searches;
+    return searches;
+}
+
+ULONG_PTR nextKernelHandle = 0x10000;
+std::map<HANDLE, int>& KernelHandles()
+{
+    static std::map<HANDLE, int> handles;
+    return handles;
+}
+
+bool Wildcard(const char* pattern, const char* name)
+{
+    if (*pattern == '\0') return *name == '\0';
+    if (*pattern == '*') return Wildcard(pattern + 1, name) || (*name && Wildcard(pattern, name + 1));
+    if (*name == '\0') return false;
+    if (*pattern == '?' || *pattern == *name) return Wildcard(pattern + 1, name + 1);
+    return false;
+}
+
+// Index of the last single-byte backslash, or -1.
+int LastSeparator(const std::string& path)
+{
+    int found = -1;
+    for (size_t i = 0; i < path.size(); ++i) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(path[i])) && i + 1 < path.size()) {
+            ++i;
+            continue;
+        }
+        if (path[i] == '\\') found = static_cast<int>(i);
+    }
+    return found;
+}
+
+void Fill(const std::string& name, DWORD attributes, LPWIN32_FIND_DATAA found)
+{
+    memset(found, 0, sizeof(*found));
+    found->dwFileAttributes = attributes;
+    size_t n = name.size() < MAX_PATH - 1 ? name.size() : MAX_PATH - 1;
+    memcpy(found->cFileName, name.data(), n);
+}
+
+}  // namespace
+
+std::vector<std::string> StandinListFolder(const std::string& folder, const std::string& pattern,
+                                           std::vector<DWORD>* attributes)
+{
+    std::vector<std::string> names;
+    std::string wantedFolder = FoldCase(folder);
+    std::string wantedPattern = FoldCase(pattern);
+    for (const auto& entry : Files()) {
+        const std::string& path = entry.second.path;
+        int cut = LastSeparator(path);
+        if (cut < 0 || FoldCase(path.substr(0, cut)) != wantedFolder) continue;
+        std::string name = path.substr(cut + 1);
+        if (!Wildcard(wantedPattern.c_str(), FoldCase(name).c_str())) continue;
+        names.push_back(name);
+        if (attributes) attributes->push_back(entry.second.attributes);
+    }
+    return names;
+}
+
+HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found)
+{
+    std::string text = pattern ? pattern : "";
+    int cut = LastSeparator(text);
+    Search search;
+    if (cut >= 0)
+        search.names = StandinListFolder(text.substr(0, cut), text.substr(cut + 1), &search.attributes);
+    if (search.names.empty()) {
+        lastError = ERROR_FILE_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    Fill(search.names[0], search.attributes[0], found);
+    search.next = 1;
+    HANDLE handle = reinterpret_cast<HANDLE>(nextKernelHandle += 4);
+    Searches()[handle] = search;
+    return handle;
+}
+
+BOOL WINAPI FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA found)
+{
+    auto it = Searches().find(handle);
+    if (it == Searches().end()) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    Search& search = it->second;
+    if (search.next >= search.names.size()) {
+        lastError = ERROR_NO_MORE_FILES;
+        return FALSE;
+    }
+    Fill(search.names[search.next], search.attributes[search.next], found);
+    ++search.next;
+    return TRUE;
+}
+
+BOOL WINAPI FindClose(HANDLE handle)
+{
+    if (!Searches().erase(handle)) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+int StandinOpenSearches() { return static_cast<int>(Searches().size()); }
+
+// Processes: recorded, "run" at once; their handles are counted.
+namespace {
+
+std::vector<StandinProcess>& Processes()
+{
+    static std::vector<StandinProcess> processes;
+    return processes;
+}
+
+DWORD processStartError = 0;
+
+HANDLE NewKernelHandle()
+{
+    HANDLE handle = reinterpret_cast<HANDLE>(nextKernelHandle += 4);
+    KernelHandles()[handle] = 1;
+    return handle;
+}
+
+}  // namespace
+
+BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                           BOOL inherit, DWORD flags, LPVOID, LPCSTR, LPSTARTUPINFOA startup,
+                           LPPROCESS_INFORMATION information)
+{
+    if (!startup || !information || startup->cb != sizeof(STARTUPINFOA)) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    StandinProcess record{application ? application : "", commandLine ? commandLine : "", flags, inherit != 0};
+    if (processStartError) {
+        lastError = processStartError;
+        return FALSE;
+    }
+    Processes().push_back(record);
+    information->hProcess = NewKernelHandle();
+    information->hThread = NewKernelHandle();
+    information->dwProcessId = 100 + static_cast<DWORD>(Processes().size());
+    information->dwThreadId = 200 + static_cast<DWORD>(Processes().size());
+    return TRUE;
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD)
+{
+    if (!KernelHandles().count(handle)) {
+        lastError = ERROR_INVALID_HANDLE;
+        return WAIT_FAILED;
+    }
+    return WAIT_OBJECT_0;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle)
+{
+    if (!KernelHandles().erase(handle)) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+const std::vector<StandinProcess>& StandinProcesses() { return Processes(); }
+void StandinClearProcesses() { Processes().clear(); }
+void StandinFailProcessStart(DWORD error) { processStartError = error; }
+int StandinOpenKernelHandles() { return static_cast<int>(KernelHandles().size()); }
 
 void StandinSetModulePath(const std::string& path) { ModulePath() = path; }
 
 void StandinAddFile(const std::string& path, const std::string& content, bool directory)
 {
-    Files()[FoldCase(path)] = File{content, directory};
+    Files()[FoldCase(path)] = File{path, content, static_cast<DWORD>(directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL)};
 }
+
+void StandinSetFileReadOnly(const std::string& path)
+{
+    auto it = Files().find(FoldCase(path));
+    if (it != Files().end()) it->second.attributes = FILE_ATTRIBUTE_READONLY;
+}
+
+bool StandinFileExists(const std::string& path) { return Files().count(FoldCase(path)) != 0; }
 
 void StandinClearFiles() { Files().clear(); }
 
 bool StandinReadFile(const std::string& path, std::string* content)
 {
     const File* file = FindFile(path.c_str());
-    if (!file || file->directory) return false;
+    if (!file || (file->attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
     *content = file->content;
     return true;
 }

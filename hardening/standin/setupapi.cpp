@@ -277,4 +277,52 @@ BOOL WINAPI SetupGetStringFieldA(PINFCONTEXT context, DWORD index, PSTR buffer, 
     return TRUE;
 }
 
+// The INF files of a folder (by their .inf extension), each name
+// terminated, the list ended by one more terminator.
+BOOL WINAPI SetupGetInfFileListA(PCSTR directory, DWORD, PSTR buffer, DWORD size, LPDWORD required)
+{
+    std::string list;
+    std::vector<DWORD> attributes;
+    std::vector<std::string> names = StandinListFolder(directory ? directory : "C:\\WINDOWS\\INF", "*.inf", &attributes);
+    for (size_t i = 0; i < names.size(); ++i)
+        if (!(attributes[i] & FILE_ATTRIBUTE_DIRECTORY)) list += names[i] + std::string(1, '\0');
+    list += '\0';
+    DWORD needed = static_cast<DWORD>(list.size());
+    if (required) *required = needed;
+    if (!buffer) return TRUE;
+    if (size < needed) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    memcpy(buffer, list.data(), needed);
+    return TRUE;
+}
+
+// Copies the INF into the INF folder under its own name (as Wine does when
+// the name is free); a missing file fails with error 2.
+BOOL WINAPI SetupCopyOEMInfA(PCSTR source, PCSTR, OEM_SOURCE_MEDIA_TYPE, DWORD, PSTR destination,
+                             DWORD destinationSize, PDWORD required, PSTR* component)
+{
+    std::string content;
+    if (!source || !StandinReadFile(source, &content)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    std::string name = source;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (Lead(name[i]) && i + 1 < name.size()) {
+            ++i;
+        } else if (name[i] == '\\') {
+            name = name.substr(i + 1);
+            i = static_cast<size_t>(-1);
+        }
+    }
+    std::string target = "C:\\WINDOWS\\INF\\" + name;
+    StandinAddFile(target, content);
+    if (required) *required = static_cast<DWORD>(target.size() + 1);
+    if (destination && destinationSize > target.size()) memcpy(destination, target.c_str(), target.size() + 1);
+    if (component) *component = nullptr;
+    return TRUE;
+}
+
 int StandinOpenInfs() { return openInfs; }

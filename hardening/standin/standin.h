@@ -23,6 +23,14 @@ void StandinSetModulePath(const std::string& path);
 // path is matched without regard to ASCII letter case.
 void StandinAddFile(const std::string& path, const std::string& content, bool directory = false);
 void StandinClearFiles();
+void StandinSetFileReadOnly(const std::string& path);
+bool StandinFileExists(const std::string& path);
+// Names in a folder matching a pattern with * and ?, as FindFirstFileA
+// lists them.
+std::vector<std::string> StandinListFolder(const std::string& folder, const std::string& pattern,
+                                           std::vector<DWORD>* attributes = nullptr);
+// Searches opened with FindFirstFileA and not yet closed.
+int StandinOpenSearches();
 // The content of a file of the table; false when there is none.
 bool StandinReadFile(const std::string& path, std::string* content);
 
@@ -79,6 +87,19 @@ struct StandinBox {
 const std::vector<StandinBox>& StandinBoxes();
 void StandinClearBoxes();
 void StandinAnswerBoxes(int value);
+
+// Processes started with CreateProcessA (none really runs); a start can be
+// made to fail with an error; process and thread handles not yet closed.
+struct StandinProcess {
+    std::string application;
+    std::string commandLine;
+    DWORD flags;
+    bool inheritHandles;
+};
+const std::vector<StandinProcess>& StandinProcesses();
+void StandinClearProcesses();
+void StandinFailProcessStart(DWORD error);
+int StandinOpenKernelHandles();
 
 // Puts everything above back to its default.
 void StandinReset();

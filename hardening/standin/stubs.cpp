@@ -30,5 +30,7 @@ void StandinReset()
     StandinRegClear();
     StandinClearBoxes();
     StandinAnswerBoxes(IDOK);
+    StandinClearProcesses();
+    StandinFailProcessStart(0);
     SetLastError(0);
 }
