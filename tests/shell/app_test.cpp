@@ -127,30 +127,21 @@ BOOL WINAPI FakeGetVersionExA(OSVERSIONINFOA* info)
 }
 
 // A top-level window standing in for a running instance's wizard (found by
-// its title) or for the companion launcher (found by its property).
+// its title) or for the companion launcher (found by its property); it
+// records the messages the program sends it.
 struct StandIn {
     HWND window = nullptr;
     std::vector<UINT> messages;
 };
-StandIn* standInFor(HWND window);
-std::vector<StandIn*> standIns;
 
 LRESULT CALLBACK StandInProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (StandIn* s = standInFor(window)) {
-        if (message == WM_CLOSE || message == WM_DEVICECHANGE) {
-            s->messages.push_back(message);
-            return TRUE;
-        }
+    auto* standIn = reinterpret_cast<StandIn*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (standIn && (message == WM_CLOSE || message == WM_DEVICECHANGE)) {
+        standIn->messages.push_back(message);
+        return TRUE;
     }
     return DefWindowProcA(window, message, wParam, lParam);
-}
-
-StandIn* standInFor(HWND window)
-{
-    for (StandIn* s : standIns)
-        if (s->window == window) return s;
-    return nullptr;
 }
 
 class DispatchTest : public testing::Test {
@@ -167,19 +158,18 @@ protected:
 
     void TearDown() override
     {
-        for (StandIn* s : standIns) DestroyWindow(s->window);
-        standIns.clear();
+        for (auto& s : standIns_) DestroyWindow(s->window);
         if (otherInstance_) CloseHandle(otherInstance_);
     }
 
     StandIn* Window(const char* title, bool launcher)
     {
-        auto* s = new StandIn;
+        standIns_.emplace_back(new StandIn);
+        StandIn* s = standIns_.back().get();
         s->window = CreateWindowA("QuellinStandIn", title, WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
                                   nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        SetWindowLongPtrA(s->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(s));
         if (launcher) SetPropA(s->window, "CDROMLauncher", reinterpret_cast<HANDLE>(1));
-        standIns.push_back(s);
-        owned_.emplace_back(s);
         return s;
     }
 
@@ -190,13 +180,13 @@ protected:
         reportedVersion = version;
         ImportPatch versionPatch("kernel32.dll", "GetVersionExA", reinterpret_cast<void*>(&FakeGetVersionExA));
         EXPECT_TRUE(versionPatch.Applied());
-        if (admin) return RunProgram(GetModuleHandleA(nullptr), commandLine);
         ImportPatch tokenPatch("advapi32.dll", "GetTokenInformation",
-                               reinterpret_cast<void*>(&FakeGetTokenInformation));
+                               admin ? CurrentImport("advapi32.dll", "GetTokenInformation")
+                                     : reinterpret_cast<void*>(&FakeGetTokenInformation));
         return RunProgram(GetModuleHandleA(nullptr), commandLine);
     }
 
-    std::vector<std::unique_ptr<StandIn>> owned_;
+    std::vector<std::unique_ptr<StandIn>> standIns_;
     HANDLE otherInstance_ = nullptr;
     BoxRecorder boxes_;
     RegistryScratch scratch_{{"SOFTWARE\\TAVRO"}};

@@ -5,43 +5,37 @@
 
 namespace {
 
-struct Reported {
-    DWORD platform, major, minor;
-    WORD servicePack;
-    BOOL result;
-};
-Reported reported;
+OSVERSIONINFOEXA reported;
+BOOL reportedResult;
 
 BOOL WINAPI FakeGetVersionExA(OSVERSIONINFOA* info)
 {
-    if (!reported.result) return FALSE;
-    info->dwPlatformId = reported.platform;
-    info->dwMajorVersion = reported.major;
-    info->dwMinorVersion = reported.minor;
-    if (info->dwOSVersionInfoSize >= sizeof(OSVERSIONINFOEXA))
-        reinterpret_cast<OSVERSIONINFOEXA*>(info)->wServicePackMajor = reported.servicePack;
+    if (!reportedResult) return FALSE;
+    DWORD size = info->dwOSVersionInfoSize;
+    memcpy(info, &reported, size < sizeof(reported) ? size : sizeof(reported));
+    info->dwOSVersionInfoSize = size;
     return TRUE;
 }
 
-TEST(GetOsClass, ClassifiesEveryReport)
+TEST(GetOsClass, EveryReportedVersion)
 {
     ImportPatch patch("kernel32.dll", "GetVersionExA", reinterpret_cast<void*>(&FakeGetVersionExA));
     ASSERT_TRUE(patch.Applied());
+    const DWORD k9x = VER_PLATFORM_WIN32_WINDOWS, kNt = VER_PLATFORM_WIN32_NT;
     const struct {
         DWORD platform, major, minor;
         OsClass expected;
     } table[] = {
-        {VER_PLATFORM_WIN32_WINDOWS, 4, 0, OsWin95},  {VER_PLATFORM_WIN32_WINDOWS, 4, 10, OsWin98},
-        {VER_PLATFORM_WIN32_WINDOWS, 4, 90, OsWinMe}, {VER_PLATFORM_WIN32_WINDOWS, 7, 10, OsWin98},
-        {VER_PLATFORM_WIN32s, 3, 90, OsWinMe},        {VER_PLATFORM_WIN32_NT, 3, 51, OsNtOther},
-        {VER_PLATFORM_WIN32_NT, 4, 0, OsNtOther},     {VER_PLATFORM_WIN32_NT, 5, 0, OsWin2000},
-        {VER_PLATFORM_WIN32_NT, 5, 1, OsWinXP},       {VER_PLATFORM_WIN32_NT, 5, 2, OsWinServer2003},
-        {VER_PLATFORM_WIN32_NT, 5, 3, OsNtOther},     {VER_PLATFORM_WIN32_NT, 6, 0, OsWinVista},
-        {VER_PLATFORM_WIN32_NT, 6, 1, OsWinVista},    {VER_PLATFORM_WIN32_NT, 6, 2, OsWinVista},
-        {VER_PLATFORM_WIN32_NT, 10, 0, OsWinLater},
+        {k9x, 4, 0, 0},  {k9x, 4, 10, 1},  {k9x, 4, 90, 2}, {k9x, 7, 10, 1}, {VER_PLATFORM_WIN32s, 3, 90, 2},
+        {kNt, 3, 51, 10}, {kNt, 4, 0, 10}, {kNt, 5, 0, 11}, {kNt, 5, 1, 12}, {kNt, 5, 2, 13},
+        {kNt, 5, 3, 10},  {kNt, 6, 0, 14}, {kNt, 6, 1, 14}, {kNt, 6, 2, 14}, {kNt, 10, 0, 15},
     };
+    reportedResult = TRUE;
     for (const auto& row : table) {
-        reported = {row.platform, row.major, row.minor, 0, TRUE};
+        reported = {};
+        reported.dwPlatformId = row.platform;
+        reported.dwMajorVersion = row.major;
+        reported.dwMinorVersion = row.minor;
         EXPECT_EQ(row.expected, GetOsClass()) << row.platform << " " << row.major << "." << row.minor;
     }
 }
@@ -49,25 +43,18 @@ TEST(GetOsClass, ClassifiesEveryReport)
 TEST(GetServicePackVersion, StoresOnlyOnSuccess)
 {
     ImportPatch patch("kernel32.dll", "GetVersionExA", reinterpret_cast<void*>(&FakeGetVersionExA));
-    reported = {VER_PLATFORM_WIN32_NT, 5, 1, 3, TRUE};
+    reported = {};
+    reported.wServicePackMajor = 3;
+    reported.wServicePackMinor = 1;
+    reportedResult = TRUE;
     unsigned long major = 9, minor = 9;
     EXPECT_EQ(1, GetServicePackVersion(&major, &minor));
     EXPECT_EQ(3u, major);
-    EXPECT_EQ(0u, minor);
-    EXPECT_EQ(1, GetServicePackVersion(&major, nullptr));
-
-    reported.result = FALSE;
+    EXPECT_EQ(1u, minor);
+    reportedResult = FALSE;
     major = 9;
     EXPECT_EQ(0, GetServicePackVersion(&major, nullptr));
     EXPECT_EQ(9u, major);
-}
-
-TEST(GetOsClass, WhatWineReportsForTheTestProgram)
-{
-    // The prefix reports one real version to this program; it must land on
-    // one of the codes the program knows.
-    OsClass code = GetOsClass();
-    EXPECT_TRUE(code == 0 || code == 1 || code == 2 || (code >= 10 && code <= 15)) << code;
 }
 
 }  // namespace
