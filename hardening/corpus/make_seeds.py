@@ -183,6 +183,23 @@ def ports():
     return seeds
 
 
+def staging():
+    seeds = []
+    for d in [b"C:\\Quellin\\Setup\\", b"C:\\", SINCERE + b"\\", b"C:\\" + SINCERE + b"\\",
+              b"C:\\a\\" + SINCERE + SINCERE + b"\\", b"C:\\" + b"p" * 249 + b"\\Setup\\",
+              b"C:\\" + b"p" * 250 + b"\\Setup\\", b"\\", b"x" + SINCERE]:
+        seeds.append(bytes([0, 0]) + d)
+    for pad in (0, 230, 231, 250, 255):
+        seeds.append(bytes([1, pad]))
+    seeds.append(bytes([1, 0]) + b"C:\\" + gbk("视窗") + SINCERE)
+    files = [b"\x05oem1.inf", b"\x04oem2.inf", b"\x07oem3.inf", b"\x09oem4.inf", b"\x01machine.inf",
+             b"\x05oem" + SINCERE + b".inf", b"\x01OEM12.INF", b"\x01oem5.inf.bak", b"\x05oem\x81.inf",
+             b"\x01oem" + b"9" * 240 + b".inf"]
+    for pad in (0, 200, 236, 240):
+        seeds.append(bytes([2, pad]) + fields(*files))
+    return seeds
+
+
 TARGETS = {
     "fuzz_command_line": command_line,
     "fuzz_bounded_copy": bounded_copy,
@@ -193,6 +210,7 @@ TARGETS = {
     "fuzz_inf_match": inf_match,
     "fuzz_name_match": name_match,
     "fuzz_ports": ports,
+    "fuzz_staging": staging,
 }
 
 if __name__ == "__main__":

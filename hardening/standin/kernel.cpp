@@ -200,21 +200,33 @@ DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size)
     return static_cast<DWORD>(path.size());
 }
 
-UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size)
+// The Windows folder (C:\WINDOWS unless set) and its system32. A buffer
+// too small gets nothing and the answer is the size needed.
+namespace {
+
+std::string& WindowsFolder()
 {
-    const char windows[] = "C:\\WINDOWS";
-    if (size < sizeof(windows)) return sizeof(windows);
-    memcpy(buffer, windows, sizeof(windows));
-    return sizeof(windows) - 1;
+    static std::string folder = "C:\\WINDOWS";
+    return folder;
 }
+
+UINT AnswerFolder(const std::string& folder, LPSTR buffer, UINT size)
+{
+    if (folder.size() + 1 > size) return static_cast<UINT>(folder.size() + 1);
+    memcpy(buffer, folder.c_str(), folder.size() + 1);
+    return static_cast<UINT>(folder.size());
+}
+
+}  // namespace
+
+UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) { return AnswerFolder(WindowsFolder(), buffer, size); }
 
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size)
 {
-    const char system[] = "C:\\WINDOWS\\system32";
-    if (size < sizeof(system)) return sizeof(system);
-    memcpy(buffer, system, sizeof(system));
-    return sizeof(system) - 1;
+    return AnswerFolder(WindowsFolder() + "\\system32", buffer, size);
 }
+
+void StandinSetWindowsDirectory(const std::string& folder) { WindowsFolder() = folder; }
 
 // No DLLs natively: the version routines then report no version resource.
 HMODULE WINAPI LoadLibraryA(LPCSTR)
@@ -250,7 +262,7 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
     if (!section || !key) NotNative("GetPrivateProfileStringA listing names");
     std::string name = fileName ? fileName : "";
     // A bare name is looked for in the Windows folder.
-    if (name.find('\\') == std::string::npos) name = "C:\\WINDOWS\\" + name;
+    if (name.find('\\') == std::string::npos) name = WindowsFolder() + "\\" + name;
     std::string value = Trim(defaultValue ? defaultValue : "");
     const File* file = FindFile(name.c_str());
     if (file && !(file->attributes & FILE_ATTRIBUTE_DIRECTORY)) {

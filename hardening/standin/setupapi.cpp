@@ -277,13 +277,20 @@ BOOL WINAPI SetupGetStringFieldA(PINFCONTEXT context, DWORD index, PSTR buffer, 
     return TRUE;
 }
 
+std::string DefaultInfFolder()
+{
+    char folder[MAX_PATH + 1];
+    UINT n = GetWindowsDirectoryA(folder, sizeof(folder));
+    return std::string(folder, n < sizeof(folder) ? n : 0) + "\\INF";
+}
+
 // The INF files of a folder (by their .inf extension), each name
 // terminated, the list ended by one more terminator.
 BOOL WINAPI SetupGetInfFileListA(PCSTR directory, DWORD, PSTR buffer, DWORD size, LPDWORD required)
 {
     std::string list;
     std::vector<DWORD> attributes;
-    std::vector<std::string> names = StandinListFolder(directory ? directory : "C:\\WINDOWS\\INF", "*.inf", &attributes);
+    std::vector<std::string> names = StandinListFolder(directory ? directory : DefaultInfFolder(), "*.inf", &attributes);
     for (size_t i = 0; i < names.size(); ++i)
         if (!(attributes[i] & FILE_ATTRIBUTE_DIRECTORY)) list += names[i] + std::string(1, '\0');
     list += '\0';
@@ -317,7 +324,7 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR source, PCSTR, OEM_SOURCE_MEDIA_TYPE, DWORD, 
             i = static_cast<size_t>(-1);
         }
     }
-    std::string target = "C:\\WINDOWS\\INF\\" + name;
+    std::string target = DefaultInfFolder() + "\\" + name;
     StandinAddFile(target, content);
     if (required) *required = static_cast<DWORD>(target.size() + 1);
     if (destination && destinationSize > target.size()) memcpy(destination, target.c_str(), target.size() + 1);

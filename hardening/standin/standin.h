@@ -19,6 +19,10 @@ std::string Utf8(const std::string& gbk);
 // GetModuleFileNameA answers this path (default C:\Quellin\Setup\Quellin9.exe).
 void StandinSetModulePath(const std::string& path);
 
+// GetWindowsDirectoryA answers this folder (default C:\WINDOWS);
+// GetSystemDirectoryA the same with \system32.
+void StandinSetWindowsDirectory(const std::string& folder);
+
 // A file GetFileAttributesA and GetPrivateProfileStringA can find; the
 // path is matched without regard to ASCII letter case.
 void StandinAddFile(const std::string& path, const std::string& content, bool directory = false);

@@ -24,6 +24,7 @@ void StandinReset()
 {
     StandinSetModulePath("C:\\Quellin\\Setup\\Quellin9.exe");
     StandinClearFiles();
+    StandinSetWindowsDirectory("C:\\WINDOWS");
     StandinResetStrings();
     StandinFailAllocation(-1);
     StandinLimitFormatArguments(-1);
