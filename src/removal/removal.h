@@ -8,13 +8,20 @@ void RemovePreviousInstallationNt6(OsClass osClass);
 void ResetInstallFlag();
 void NotifyLauncherWindows();
 
+// Name of the window property that marks the CD launcher's windows (string
+// 104), loaded before each notification.
+enum { LAUNCHER_NAME_SIZE = 32 };
+extern char launcherName[LAUNCHER_NAME_SIZE];
+
 // Device nodes and driver services.
 int RemoveUsbDevice(const char* phoneId);
 int RemoveUsbFunctionDevices();
 int RemoveModemDevices(const char* description, const char* phoneId);
 int DeleteDriverService(const char* serviceName);
 
-// Driver packages through the system's package tool (NT 6).
+// Driver packages through the system's package tool (NT 6). The tool is
+// started from the system folder; RunPnputilDelete answers 0 without
+// starting it for a name that is not a plain file name or would not fit.
 int RemoveInfsWithPnputil(OsClass osClass);
 int RunPnputilDelete(const char* infName);
 
@@ -33,6 +40,6 @@ private:
 };
 
 // Builds directory + "\" + stem + "." + extension in a 261-byte buffer;
-// 0 when it would not fit.
+// 0 (and an empty buffer) when it would not fit or a part is empty.
 int MakeInfFilePath(char* destination, const char* directory, const char* stem,
                     const char* extension);

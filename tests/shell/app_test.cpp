@@ -235,8 +235,10 @@ TEST_F(DispatchTest, RemoveClosesTheRunningInstanceThenRemoves)
 {
     AnotherInstanceRuns();
     StandIn* wizard = Window(PROGRAM_TITLE, false);
+    StandIn* launcher = Window("launcher", true);
     EXPECT_EQ(0, Run(kXP, "/R", true));
     EXPECT_EQ(std::vector<UINT>({WM_CLOSE}), wizard->messages);
+    EXPECT_EQ(std::vector<UINT>({WM_DEVICECHANGE}), launcher->messages) << "the removal ran";
     EXPECT_EQ(0u, boxes_.Count()) << boxes_.Describe();
 }
 

@@ -46,6 +46,9 @@ trap cleanup EXIT
 install_dir=$WINEPREFIX/drive_c/TAVRO
 mkdir -p "$install_dir"
 cp -a "$dist/Setup" "$dist/Drivers" "$install_dir/"
+# Wine has no driver-package tool; the removal on Vista and later starts it
+# for the packages an earlier run staged.
+cp "$build/tests/pnputil.exe" "$WINEPREFIX/drive_c/windows/system32/pnputil.exe"
 program='C:\TAVRO\Setup\Quellin9.exe'
 inf_dir=$WINEPREFIX/drive_c/windows/inf
 product_key='HKLM\SOFTWARE\TAVRO\TAVRO GSM GPRS USB Driver TV4170K'

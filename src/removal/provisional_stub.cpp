@@ -1,3 +1,0 @@
-// Provisional until the removal sequence lands.
-#include "removal/removal.h"
-void RunRemoval(OsClass) {}
