@@ -200,6 +200,24 @@ def staging():
     return seeds
 
 
+def removal():
+    seeds = []
+    names = [b"oem12.inf", b"OEM_1-2.INF", b"n" * 242, b"n" * 243, b"oem 1.inf", b"oem1.inf & calc.exe",
+             b"\"oem1.inf\"", b"..\\oem1.inf", b"C:oem1.inf", b"oem1.inf%PATH%", SINCERE + b".inf"]
+    for i, name in enumerate(names):
+        seeds.append(bytes([0, [0, 236, 237, 200][i % 4], i & 1]) + name)
+    parts = [(b"C:\\WINDOWS\\INF", b"oem7", b"inf"), (b"C:\\WINDOWS\\INF\\", b"oem7", b"PNF"),
+             (b"C:\\" + SINCERE, b"oem7", b"inf"), (b"C:\\" + b"d" * 248, b"oem7", b"inf"),
+             (b"C:\\" + b"d" * 249, b"oem7", b"inf"), (b"C:\\x", SINCERE, b"inf")]
+    for d, st, e in parts:
+        seeds.append(bytes([1, 0, 0]) + fields(d, st, e))
+    infpaths = [b"oem7.inf", b"OEM7.INF", b"..\\evil.inf", b"oem7", b".inf", b"C:oem7.inf", SINCERE + b".inf",
+                b"oem" + SINCERE + b".inf", b"a/b.inf", b"\x81.inf"]
+    for i, p in enumerate(infpaths):
+        seeds.append(bytes([2, 0, i]) + fields(p, b"oem7.inf", b"evil.inf"))
+    return seeds
+
+
 TARGETS = {
     "fuzz_command_line": command_line,
     "fuzz_bounded_copy": bounded_copy,
@@ -211,6 +229,7 @@ TARGETS = {
     "fuzz_name_match": name_match,
     "fuzz_ports": ports,
     "fuzz_staging": staging,
+    "fuzz_removal": removal,
 }
 
 if __name__ == "__main__":
