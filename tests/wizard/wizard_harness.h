@@ -1,17 +1,15 @@
-// Runs the wizard dialog for real on a thread of its own, the way the
-// program shows it, and lets a test read and drive it by messages; writes
-// the device keys Plug and Play would write for the phone's functions.
+// Shows the wizard the way the program does, modal on the test's thread, and
+// writes the device keys Plug and Play writes for the phone's functions.
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
 #include <dbt.h>
 
-#include <gtest/gtest.h>
-
-#include <atomic>
+#include <functional>
 #include <string>
-#include <thread>
+#include <vector>
 
+#include "shell/app.h"
 #include "shell/product.h"
 #include "support/registry.h"
 #include "wizard/install_wizard.h"
@@ -23,160 +21,63 @@ struct WizardTestAccess {
 
 namespace wizard_test {
 
-const char kEnumUsb[] = "System\\CurrentControlSet\\Enum\\USB";
+const char kInstance[] = "6&2f1c3a0b&0&1";
 
-inline std::string IdKey(int index) { return std::string(kEnumUsb) + "\\" + phoneIds[index]; }
-
-// Instance keys, device classes and ports as Plug and Play names them.
-inline std::string InstanceKey(int index, const std::string& instance = "")
+inline std::string IdKey(int index)
 {
-    static const char* const instances[4] = {"0123456789ABCDEF", "6&2f1c3a0b&0&0001",
-                                             "6&2f1c3a0b&0&0003", "6&2f1c3a0b&0&0005"};
-    return IdKey(index) + "\\" + (instance.empty() ? instances[index] : instance);
+    return std::string("System\\CurrentControlSet\\Enum\\USB\\") + phoneIds[index];
+}
+inline std::string InstanceKey(int index, const char* instance = kInstance)
+{
+    return IdKey(index) + "\\" + instance;
+}
+inline std::vector<std::string> PhoneKeys() { return {IdKey(0), IdKey(1), IdKey(2), IdKey(3)}; }
+
+// The composite device gets class "USB"; a function a port class and, with
+// `withPort`, a port name.
+inline void Plug(int index, bool withPort = true, const char* instance = kInstance)
+{
+    std::string key = InstanceKey(index, instance);
+    reg::SetString(key, "Class", index == 0 ? "USB" : index == 1 ? "Modem" : "Ports");
+    if (index > 0 && withPort)
+        reg::SetString(key + "\\Device Parameters", "PortName", "COM" + std::to_string(index + 2));
 }
 
-// The composite device gets class "USB"; the functions a port class and a
-// port name.
-inline void Plug(int index)
+inline int Position(HWND dialog)
 {
-    static const char* const classes[4] = {"USB", "Modem", "Ports", "Ports"};
-    static const char* const ports[4] = {"", "COM3", "COM4", "COM5"};
-    std::string key = InstanceKey(index);
-    ASSERT_TRUE(reg::SetString(key, "Class", classes[index]));
-    if (index > 0) {
-        ASSERT_TRUE(reg::SetString(key + "\\Device Parameters", "PortName", ports[index]));
-    }
+    return static_cast<int>(SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_GETPOS, 0, 0));
+}
+// What Plug and Play sends whenever the device tree changes.
+inline void Notify(HWND dialog) { SendMessageA(dialog, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0); }
+// Delivers what the dialog posted to itself.
+inline void Pump()
+{
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
 }
 
-inline void PlugAll()
+inline std::function<void(HWND)> driver;
+
+inline void CALLBACK DriveOnce(HWND, UINT, UINT_PTR timer, DWORD)
 {
-    for (int i = 0; i < 4; ++i) Plug(i);
+    // Shown once the dialog's queue first runs empty.
+    HWND dialog = FindWindowA("#32770", App().title);
+    if (!dialog || !IsWindowVisible(dialog)) return;
+    KillTimer(nullptr, timer);
+    driver(dialog);
+    if (IsWindowVisible(dialog)) EndDialog(dialog, 99);
 }
 
-// The four identifier trees, removed before and after a test.
-inline std::vector<std::string> PhoneKeys()
+// Runs ShowWizard; `drive` runs inside its message loop once the dialog is
+// shown. Returns the dialog's end code, 99 when `drive` left it open.
+inline INT_PTR RunWizard(InstallWizard& wizard, std::function<void(HWND)> drive)
 {
-    return {IdKey(0), IdKey(1), IdKey(2), IdKey(3)};
+    LoadLibraryA("comctl32.dll");  // registers the progress bar
+    driver = std::move(drive);
+    UINT_PTR timer = SetTimer(nullptr, 0, 20, DriveOnce);
+    INT_PTR result = wizard.ShowWizard(nullptr);
+    KillTimer(nullptr, timer);
+    return result;
 }
-
-// comctl32 registers the progress bar class the templates use.
-inline void LoadCommonControls()
-{
-    static HMODULE module = LoadLibraryA("comctl32.dll");
-    typedef BOOL(WINAPI * InitEx)(const INITCOMMONCONTROLSEX*);
-    InitEx init = module ? reinterpret_cast<InitEx>(GetProcAddress(module, "InitCommonControlsEx"))
-                         : nullptr;
-    if (!init) return;
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
-    init(&controls);
-}
-
-class RunningWizard {
-public:
-    explicit RunningWizard(InstallWizard& wizard)
-    {
-        LoadCommonControls();
-        thread_ = std::thread([this, &wizard] {
-            threadId_ = GetCurrentThreadId();
-            result_ = wizard.ShowWizard(nullptr);
-            done_ = true;
-        });
-        for (int i = 0; i < 400 && !dialog_; ++i) {
-            if (done_) break;
-            Sleep(25);
-            dialog_ = FindDialog();
-        }
-    }
-
-    ~RunningWizard()
-    {
-        if (!done_) {
-            HWND dialog = dialog_ ? dialog_ : FindDialog();
-            if (dialog) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-        }
-        if (thread_.joinable()) thread_.join();
-    }
-
-    HWND Dialog() const { return dialog_; }
-    HWND Item(int id) const { return GetDlgItem(dialog_, id); }
-
-    std::string Text(int id) const
-    {
-        char text[2048] = "";
-        GetDlgItemTextA(dialog_, id, text, sizeof(text));
-        return text;
-    }
-    std::string Caption() const
-    {
-        char text[256] = "";
-        GetWindowTextA(dialog_, text, sizeof(text));
-        return text;
-    }
-    bool Enabled(int id) const { return IsWindowEnabled(Item(id)) != FALSE; }
-    bool IsDefault(int id) const
-    {
-        return (GetWindowLongA(Item(id), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
-    }
-    HWND Focus() const
-    {
-        GUITHREADINFO info;
-        ZeroMemory(&info, sizeof(info));
-        info.cbSize = sizeof(info);
-        if (!GetGUIThreadInfo(threadId_, &info)) return nullptr;
-        return info.hwndFocus;
-    }
-    int Position() const { return static_cast<int>(SendDlgItemMessageA(dialog_, 1003, PBM_GETPOS, 0, 0)); }
-    PBRANGE Range() const
-    {
-        PBRANGE range = {-1, -1};
-        SendDlgItemMessageA(dialog_, 1003, PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&range));
-        return range;
-    }
-    // The client area in pixels against a template size in dialog units.
-    bool ClientIsTemplate(int width, int height) const
-    {
-        RECT units = {0, 0, width, height};
-        MapDialogRect(dialog_, &units);
-        RECT client;
-        GetClientRect(dialog_, &client);
-        return client.right == units.right && client.bottom == units.bottom;
-    }
-
-    // What Plug and Play sends whenever the device tree changes.
-    void Notify() const { SendMessageA(dialog_, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0); }
-    void Command(int id) const { SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
-    void Close() const { SendMessageA(dialog_, WM_CLOSE, 0, 0); }
-
-    // True when the dialog ended within the time; Result() is then its code.
-    bool Ended(DWORD milliseconds = 3000)
-    {
-        for (DWORD waited = 0; !done_ && waited < milliseconds; waited += 10) Sleep(10);
-        if (done_ && thread_.joinable()) thread_.join();
-        return done_;
-    }
-    INT_PTR Result() const { return result_; }
-
-private:
-    static BOOL CALLBACK Pick(HWND window, LPARAM found)
-    {
-        char name[16] = "";
-        GetClassNameA(window, name, sizeof(name));
-        if (lstrcmpA(name, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
-        *reinterpret_cast<HWND*>(found) = window;
-        return FALSE;
-    }
-    HWND FindDialog() const
-    {
-        HWND found = nullptr;
-        if (threadId_) EnumThreadWindows(threadId_, Pick, reinterpret_cast<LPARAM>(&found));
-        return found;
-    }
-
-    std::thread thread_;
-    std::atomic<DWORD> threadId_{0};
-    std::atomic<bool> done_{false};
-    INT_PTR result_ = -1;
-    HWND dialog_ = nullptr;
-};
 
 }  // namespace wizard_test
