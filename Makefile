@@ -2,6 +2,7 @@
 # make test   every test, under Wine
 # make demo   the program's main job under Wine
 # make bench  the removal benchmark (docs/performance.md)
+# make fuzz   the native fuzz targets, longer than make test runs them
 SHELL := /bin/bash
 ROOT := $(CURDIR)
 ARCH := $(shell tools/test-arch 2>/dev/null || echo x86_64)
@@ -9,7 +10,7 @@ DIST_BUILD := build/i686
 TEST_BUILD := build/tests-$(ARCH)
 JOBS ?= 2
 
-.PHONY: all setup build test demo bench clean
+.PHONY: all setup build test demo bench fuzz clean
 
 all: build
 
@@ -27,6 +28,10 @@ build: setup
 
 test: build
 	@tools/run-tests $(TEST_BUILD)
+	@tools/hardening
+
+fuzz: setup
+	@tools/hardening --long
 
 demo: build
 	@tools/demo

@@ -15,9 +15,6 @@
 
 namespace {
 
-ApplicationRecord programRecord;
-ApplicationRecord* currentRecord = &programRecord;
-
 typedef void(WINAPI* InitCommonControlsFn)();
 typedef BOOL(WINAPI* InitCommonControlsExFn)(const INITCOMMONCONTROLSEX*);
 
@@ -45,10 +42,6 @@ void InitializeCommonControls(ApplicationRecord& record)
 
 }  // namespace
 
-ApplicationRecord& App() { return *currentRecord; }
-
-void UseApplicationRecord(ApplicationRecord* record) { currentRecord = record; }
-
 void RestrictDllSearch()
 {
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
@@ -67,7 +60,7 @@ void RestrictDllSearch()
 int InitApplication(HINSTANCE instance, ApplicationRecord* record, const char* title,
                     const char* className, const char* mutexName)
 {
-    currentRecord = record;
+    UseApplicationRecord(record);
     ZeroMemory(record, sizeof(*record));
     record->instance = instance;
 

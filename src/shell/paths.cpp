@@ -78,7 +78,9 @@ int GetModuleDirectory(char* buffer, int size)
 int AddBackslash(char* path, int size)
 {
     int n = lstrlenA(path);
-    if (n >= size - 1 || n < 1 || path[n - 1] == '\\') return 0;
+    if (n >= size - 1 || n < 1) return 0;
+    // The trail byte of a character such as 0xD5 0x5C is no backslash.
+    if (path[n - 1] == '\\' && DbcsStateAt(path, n - 1) == 0) return 0;
     path[n] = '\\';
     path[n + 1] = '\0';
     return 1;
@@ -109,8 +111,11 @@ int ReplaceExtension(char* path, const char* extension, int maximum)
         }
         --i;
     }
-    AppendBounded(path, extension, maximum);
-    return 1;
+    // A cut extension would name some other file: only a whole one counts.
+    int cut = lstrlenA(path);
+    int length = 0;
+    if (AppendBounded(path, extension, maximum, &length) != 1) return 0;
+    return length == cut + lstrlenA(extension) ? 1 : 0;
 }
 
 // version.dll is not one of the system's known DLLs, so it is loaded from

@@ -11,6 +11,7 @@ int AppendBounded(char* destination, const char* text, int maximum, int* length 
 int GetModuleDirectory(char* buffer, int size);
 int AddBackslash(char* path, int size);
 int RemoveBackslash(char* path);
+// 0 for an empty path, or when the new extension did not fit whole.
 int ReplaceExtension(char* path, const char* extension, int maximum);
 
 DWORD GetFileVersionMS(const char* path);
