@@ -212,25 +212,14 @@ int RegistryAccessor::FindDriverInfName(HKEY root, const char* deviceKeyPath, ch
     UniqueHkey deviceKey;
     if (OpenKeyByPath(root, deviceKeyPath, KEY_READ, deviceKey.Put()) == 0 || !deviceKey) return 0;
     DWORD count = 0;
-    LONG status = RegQueryInfoKeyA(deviceKey.Get(), nullptr, nullptr, nullptr, &count, nullptr,
-                                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-    if (status != ERROR_SUCCESS) {
-        ShowSystemError(status);
-        return 0;
-    }
+    if (!CountSubKeys(deviceKey.Get(), &count)) return 0;
     char infPath[PATH_BUFFER] = {0};
     // Opened at the first instance that names a driver key and kept for the
     // rest of the walk: one open serves every instance.
     UniqueHkey classRoot;
     for (DWORD index = 0; index < count; ++index) {
         char instance[PATH_BUFFER] = {0};
-        DWORD length = sizeof(instance);
-        status = RegEnumKeyExA(deviceKey.Get(), index, instance, &length, nullptr, nullptr,
-                               nullptr, nullptr);
-        if (status != ERROR_SUCCESS) {
-            ShowSystemError(status);
-            return 0;
-        }
+        if (!EnumSubKey(deviceKey.Get(), index, instance)) return 0;
         char classPart[PATH_BUFFER] = {0};
         char number[PATH_BUFFER] = {0};
         if (ReadDriverValue(deviceKey.Get(), instance, classPart, number) == 0 ||
@@ -248,7 +237,7 @@ int RegistryAccessor::FindDriverInfName(HKEY root, const char* deviceKeyPath, ch
         UniqueHkey driverKey;
         if (OpenSubKey(classKey.Get(), number, KEY_READ, driverKey.Put()) == 0 || !driverKey)
             continue;
-        length = sizeof(infPath);
+        DWORD length = sizeof(infPath);
         DWORD type = 0;
         if (ReadValue(driverKey.Get(), "InfPath", reinterpret_cast<BYTE*>(infPath), &length,
                       &type) == 1)
@@ -274,4 +263,23 @@ int RegistryAccessor::FindDriverInfName(HKEY root, const char* deviceKeyPath, ch
     CopyMemory(infBaseName, infPath, dot);
     infBaseName[dot] = '\0';
     return 1;
+}
+
+int RegistryAccessor::CountSubKeys(HKEY key, DWORD* count)
+{
+    *count = 0;
+    LONG status = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, count, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_SUCCESS) return 1;
+    ShowSystemError(status);
+    return 0;
+}
+
+int RegistryAccessor::EnumSubKey(HKEY key, DWORD index, char* name)
+{
+    DWORD length = PATH_BUFFER;
+    LONG status = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_SUCCESS) return 1;
+    ShowSystemError(status);
+    return 0;
 }

@@ -23,6 +23,12 @@ public:
     int FindDriverInfName(HKEY root, const char* deviceKeyPath, char* infBaseName);
     int GrantKeyAccess(const char* path, const char* relativePath);
 
+    // Number of subkeys of an open key; a failure is shown and answers 0.
+    int CountSubKeys(HKEY key, DWORD* count);
+    // Name of the subkey at an index into a 261-byte buffer; any failure,
+    // the end of the listing included, is shown and answers 0.
+    int EnumSubKey(HKEY key, DWORD index, char* name);
+
 private:
     OsClass osClass_;
 };

@@ -25,21 +25,10 @@ int RegistryPurger::ReleaseDevicePorts(HKEY root, UINT enumUsbId, const char* id
     if (accessor.OpenKeyByPath(root, path, KEY_READ, deviceKey.Put()) == 0) return 0;
     if (!deviceKey) return 1;
     DWORD count = 0;
-    LONG status = RegQueryInfoKeyA(deviceKey.Get(), nullptr, nullptr, nullptr, &count, nullptr,
-                                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-    if (status != ERROR_SUCCESS) {
-        ShowSystemError(status);
-        return 0;
-    }
+    if (!accessor.CountSubKeys(deviceKey.Get(), &count)) return 0;
     for (DWORD index = 0; index < count; ++index) {
         char instance[PATH_BUFFER] = {0};
-        DWORD length = sizeof(instance);
-        status = RegEnumKeyExA(deviceKey.Get(), index, instance, &length, nullptr, nullptr,
-                               nullptr, nullptr);
-        if (status != ERROR_SUCCESS) {
-            ShowSystemError(status);
-            return 0;
-        }
+        if (!accessor.EnumSubKey(deviceKey.Get(), index, instance)) return 0;
         // One read of the port name gives both the number for the port
         // database and the name for the port settings.
         char portName[PATH_BUFFER] = {0};

@@ -19,10 +19,7 @@ ClassWalk SweepInterfaceClass(RegistryPurger& purger, RegistryAccessor& accessor
                                      HKEY classKey, const char* pattern, int& result)
 {
     DWORD count = 0;
-    LONG status = RegQueryInfoKeyA(classKey, nullptr, nullptr, nullptr, &count, nullptr, nullptr,
-                                   nullptr, nullptr, nullptr, nullptr, nullptr);
-    if (status != ERROR_SUCCESS) {
-        ShowSystemError(status);
+    if (!accessor.CountSubKeys(classKey, &count)) {
         result = 0;
         return ClassStop;
     }
@@ -30,8 +27,8 @@ ClassWalk SweepInterfaceClass(RegistryPurger& purger, RegistryAccessor& accessor
     for (DWORD index = 0; index < count; ++index) {
         char instance[PATH_BUFFER] = {0};
         DWORD length = sizeof(instance);
-        status = RegEnumKeyExA(classKey, index, instance, &length, nullptr, nullptr, nullptr,
-                               nullptr);
+        LONG status = RegEnumKeyExA(classKey, index, instance, &length, nullptr, nullptr, nullptr,
+                                    nullptr);
         if (status == ERROR_NO_MORE_ITEMS) return deleted ? ClassAgain : ClassDone;
         if (status != ERROR_SUCCESS) {
             ShowSystemError(status);
@@ -66,22 +63,11 @@ int RegistryPurger::PurgeDeviceInterfaces(HKEY root, UINT deviceClassesId, const
     if (accessor.OpenKeyById(root, deviceClassesId, KEY_READ, classes.Put()) == 0) return 0;
     if (!classes) return 1;
     DWORD count = 0;
-    LONG status = RegQueryInfoKeyA(classes.Get(), nullptr, nullptr, nullptr, &count, nullptr,
-                                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-    if (status != ERROR_SUCCESS) {
-        ShowSystemError(status);
-        return 0;
-    }
+    if (!accessor.CountSubKeys(classes.Get(), &count)) return 0;
     int result = 1;
     for (DWORD index = 0; index < count;) {
         char className[PATH_BUFFER] = {0};
-        DWORD length = sizeof(className);
-        status = RegEnumKeyExA(classes.Get(), index, className, &length, nullptr, nullptr,
-                               nullptr, nullptr);
-        if (status != ERROR_SUCCESS) {
-            ShowSystemError(status);
-            return 0;
-        }
+        if (!accessor.EnumSubKey(classes.Get(), index, className)) return 0;
         UniqueHkey classKey;
         if (accessor.OpenSubKey(classes.Get(), className, KEY_READ, classKey.Put()) == 0) return 0;
         // A class that vanished since it was listed holds nothing to delete;
@@ -111,12 +97,7 @@ int RegistryPurger::PurgeDriverKeys(HKEY root, const char* deviceKeyPath, const 
     if (accessor.OpenKeyByPath(root, deviceKeyPath, KEY_READ, deviceKey.Put()) == 0) return 0;
     if (!deviceKey) return 1;
     DWORD count = 0;
-    LONG status = RegQueryInfoKeyA(deviceKey.Get(), nullptr, nullptr, nullptr, &count, nullptr,
-                                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-    if (status != ERROR_SUCCESS) {
-        ShowSystemError(status);
-        return 0;
-    }
+    if (!accessor.CountSubKeys(deviceKey.Get(), &count)) return 0;
     // Windows 2000 and XP protect driver keys; later versions let the
     // administrator delete them as they stand.
     bool grant = osClass_ == OsWin2000 || osClass_ == OsWinXP;
@@ -126,13 +107,7 @@ int RegistryPurger::PurgeDriverKeys(HKEY root, const char* deviceKeyPath, const 
     UniqueHkey classRoot;
     for (DWORD index = 0; index < count; ++index) {
         char instance[PATH_BUFFER] = {0};
-        DWORD length = sizeof(instance);
-        status = RegEnumKeyExA(deviceKey.Get(), index, instance, &length, nullptr, nullptr,
-                               nullptr, nullptr);
-        if (status != ERROR_SUCCESS) {
-            ShowSystemError(status);
-            return 0;
-        }
+        if (!accessor.EnumSubKey(deviceKey.Get(), index, instance)) return 0;
         char classPart[PATH_BUFFER] = {0};
         char number[PATH_BUFFER] = {0};
         if (accessor.ReadDriverValue(deviceKey.Get(), instance, classPart, number) == 0 ||

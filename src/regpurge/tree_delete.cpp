@@ -32,16 +32,11 @@ DescentEnd Descend(RegistryAccessor& accessor, HKEY parent, HKEY top, const char
     lstrcpyA(d.relative, topName);
     for (;;) {
         DWORD count = 0;
-        LONG status = RegQueryInfoKeyA(d.current, nullptr, nullptr, nullptr, &count, nullptr,
-                                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-        if (status != ERROR_SUCCESS) {
-            ShowSystemError(status);
-            return Stopped;
-        }
+        if (!accessor.CountSubKeys(d.current, &count)) return Stopped;
         if (count == 0) return LeafReached;
         char child[PATH_BUFFER] = {0};
         DWORD length = sizeof(child);
-        status = RegEnumKeyExA(d.current, 0, child, &length, nullptr, nullptr, nullptr, nullptr);
+        LONG status = RegEnumKeyExA(d.current, 0, child, &length, nullptr, nullptr, nullptr, nullptr);
         // The subkeys went away since they were counted.
         if (status == ERROR_NO_MORE_ITEMS) return Vanished;
         if (status != ERROR_SUCCESS) {
