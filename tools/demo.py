@@ -147,7 +147,8 @@ def report(before, after, facts):
         pngs = sorted(n for n in os.listdir(DEMO) if n.endswith(".png"))
         print("   screenshots: " + ", ".join(os.path.join("build", "demo", n) for n in pngs))
     flag = [line for line in reg_after if "TV4170K\tInstallFlag" in line]
-    print("   InstallFlag now: %s" % (flag[0].split("\t")[-1] if flag else "absent"))
+    value = int.from_bytes(bytes.fromhex(flag[0].split("\t")[-1]), "little") if flag else None
+    print("   InstallFlag now: %s" % ("absent" if value is None else value))
 
 
 def main():
