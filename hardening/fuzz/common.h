@@ -19,6 +19,7 @@
 #include <string>
 
 #include "shell/app.h"
+#include "standin/normal_start.h"
 #include "shell/config.h"
 #include "shell/paths.h"
 #include "shell/text.h"
@@ -108,21 +109,6 @@ inline bool ValidGbk(const std::string& text)
     if (text.empty()) return true;
     return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
                                nullptr, 0) > 0;
-}
-
-// The state a normal start leaves: program in C:\Quellin\Setup\, default
-// names, both placeholders.
-inline void NormalStart()
-{
-    static ApplicationRecord record;
-    StandinReset();
-    ZeroMemory(&record, sizeof(record));
-    UseApplicationRecord(&record);
-    GetModuleDirectory(record.programDir, sizeof(record.programDir));
-    lstrcpyA(record.title, PROGRAM_TITLE);
-    record.showVersionLabel = 1;
-    Placeholders().Clear();
-    ReadConfiguration();
 }
 
 inline std::string Hex(const std::string& text)

@@ -27,6 +27,9 @@ TEST(ScanCommandLine, SwitchesAnywhereLastModeWins)
         {"abc/", None, 1},
         {"\"C:\\my-rom\\setup.exe\"", Remove, 1},  // inside a quoted path too
         {"/I/R/I/R/i", Install, 1},
+        {"-i/", Install, 1},
+        {"\"C:\\my-rom\\setup\" /I", Install, 1},
+        {"/IV", Install, 1},  // only the character right after the slash counts
     };
     for (const auto& c : cases) {
         // An exact block: reading past the terminator would be reported.

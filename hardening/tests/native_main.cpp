@@ -8,6 +8,7 @@
 #include "shell/config.h"
 #include "shell/paths.h"
 #include "shell/text.h"
+#include "standin/normal_start.h"
 #include "standin/standin.h"
 #include "tests/native_support.h"
 
@@ -36,18 +37,7 @@ std::string Show(const std::string& gbk)
 namespace {
 
 class ResetBeforeEachTest : public testing::EmptyTestEventListener {
-    void OnTestStart(const testing::TestInfo&) override
-    {
-        static ApplicationRecord record;
-        StandinReset();
-        ZeroMemory(&record, sizeof(record));
-        UseApplicationRecord(&record);
-        GetModuleDirectory(record.programDir, sizeof(record.programDir));
-        lstrcpyA(record.title, PROGRAM_TITLE);
-        record.showVersionLabel = 1;
-        Placeholders().Clear();
-        ReadConfiguration();
-    }
+    void OnTestStart(const testing::TestInfo&) override { NormalStart(); }
 };
 
 }  // namespace

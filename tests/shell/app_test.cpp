@@ -14,36 +14,6 @@
 
 namespace {
 
-// ---- the command line ----------------------------------------------------
-
-TEST(ScanCommandLine, SwitchesAnywhereLastModeWins)
-{
-    const struct {
-        const char* line;
-        InstallMode mode;
-        DWORD label;
-    } table[] = {
-        {"", None, 1},
-        {"/i /r", Remove, 1},
-        {"/r -I", Install, 1},
-        {"-V", None, 0},
-        {"/v/R", Remove, 0},
-        {"//R", Remove, 1},
-        {"/-r", Remove, 1},
-        {"/X", None, 1},
-        {"/", None, 1},
-        {"-i/", Install, 1},
-        {"\"C:\\my-rom\\setup\" /I", Install, 1},  // "-r" inside the quoted path
-        {"\"C:\\my-rom\\setup\"", Remove, 1},
-        {"/IV", Install, 1},  // only the character right after the slash counts
-    };
-    for (const auto& row : table) {
-        DWORD label = 1;
-        EXPECT_EQ(row.mode, ScanCommandLine(row.line, &label)) << row.line;
-        EXPECT_EQ(row.label, label) << row.line;
-    }
-}
-
 // ---- administrator test ----------------------------------------------------
 
 struct FakeGroups {
