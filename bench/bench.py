@@ -32,17 +32,10 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 WINE = os.environ["WINE"]
 WINESERVER = os.path.join(os.path.dirname(WINE), "wineserver")
 
-CONTROL_SETS = ["ControlSet001", "ControlSet002", "CurrentControlSet"]
-USB_CLASS = "{36FC9E60-C465-11CF-8056-444553540000}"
-MODEM_CLASS = "{4D36E96D-E325-11CE-BFC1-08002BE10318}"
-PORTS_CLASS = "{4D36E978-E325-11CE-BFC1-08002BE10318}"
-IF_USB = "{A5DCBF10-6530-11D2-901F-00C04FB951ED}"
-IF_MODEM = "{2C7089AA-2E0E-11D1-B114-00C04FC2AAE4}"
-IF_COMPORT = "{86E0D1E0-8089-11D0-9CE4-08003E301F73}"
-PRODUCT_KEY = r"SOFTWARE\TAVRO\TAVRO GSM GPRS USB Driver TV4170K"
-PORTS_KEY = r"SOFTWARE\Microsoft\Windows NT\CurrentVersion\Ports"
-LASTGOOD_KEY = r"SYSTEM\LastKnownGoodRecovery\LastGood"
-UNIMODEM_KEY = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Unimodem\DeviceSpecific"
+# The registry layout the removal suite seeds is the benchmark's too.
+sys.path.insert(0, os.path.join(ROOT, "tests", "removal"))
+from removal_road import (CONTROL_SETS, IF_COMPORT, IF_MODEM, IF_USB, LASTGOOD_KEY,  # noqa: E402
+                          MODEM_CLASS, PORTS_CLASS, PORTS_KEY, PRODUCT_KEY, UNIMODEM_KEY, USB_CLASS)
 EXPORTED = ["SYSTEM", r"SOFTWARE\TAVRO", PORTS_KEY, UNIMODEM_KEY]
 # Keys Wine writes anew in every session (the display adapter's), whatever ran.
 SESSION_NOISE = ["K SYSTEM\\CurrentControlSet\\Control\\Video\\", "V SYSTEM\\CurrentControlSet\\Control\\Video\\"]
