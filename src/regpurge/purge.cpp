@@ -5,6 +5,7 @@
 #include "shell/osclass.h"
 #include "shell/paths.h"
 #include "shell/text.h"
+#include "staging/inf_stager.h"
 
 namespace {
 
@@ -42,12 +43,15 @@ int RegistryPurger::PurgeAll()
 
     if (osClass_ == OsWinXP) {
         RegistryAccessor accessor(osClass_);
+        InfStager stager(osClass_);
         for (const char* id : phoneIds) {
             char infName[PATH_BUFFER] = {0};
-            char devicePath[PATH_BUFFER];
+            char devicePath[PATH_BUFFER] = {};
             if (!BuildPath(IDS_ENUM_USB, id, devicePath)) continue;
+            // The stem becomes a pattern over every last-known-good entry:
+            // only an OEM copy of the phone's may lend it (never "usb").
             if (accessor.FindDriverInfName(HKEY_LOCAL_MACHINE, devicePath, infName) == 1 &&
-                infName[0] != '\0')
+                infName[0] != '\0' && stager.IsPhoneOemStem(infName) == 1)
                 DeleteMatchingValuesById(HKEY_LOCAL_MACHINE, IDS_LASTGOOD, infName);
         }
     }
@@ -69,7 +73,7 @@ int RegistryPurger::PurgeAll()
 
     for (const char* id : phoneIds) {
         for (int set = 0; set < kControlSets; ++set) {
-            char devicePath[PATH_BUFFER];
+            char devicePath[PATH_BUFFER] = {};
             if (!BuildPath(IDS_ENUM_USB + set, id, devicePath)) continue;
             PurgeDriverKeysById(HKEY_LOCAL_MACHINE, devicePath, IDS_CONTROL_CLASS + set);
         }

@@ -62,7 +62,7 @@ int RegistryAccessor::OpenKeyByPath(HKEY root, const char* path, REGSAM access, 
     const char* rest = path;
     for (int separator = FindSeparator(rest); separator >= 0; separator = FindSeparator(rest)) {
         if (separator > kComponentMax) return 1;
-        char component[PATH_BUFFER];
+        char component[PATH_BUFFER] = {};
         CopyMemory(component, rest, separator);
         component[separator] = '\0';
         rest += separator + 1;

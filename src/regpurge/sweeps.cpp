@@ -67,13 +67,22 @@ int RegistryPurger::PurgeDeviceInterfaces(HKEY root, UINT deviceClassesId, const
     int result = 1;
     for (DWORD index = 0; index < count;) {
         char className[PATH_BUFFER] = {0};
-        if (!accessor.EnumSubKey(classes.Get(), index, className)) return 0;
+        DWORD length = sizeof(className);
+        LONG status = RegEnumKeyExA(classes.Get(), index, className, &length, nullptr, nullptr,
+                                    nullptr, nullptr);
+        // Classes that vanished during the walk shortened the list.
+        if (status == ERROR_NO_MORE_ITEMS) break;
+        if (status != ERROR_SUCCESS) {
+            ShowSystemError(status);
+            return 0;
+        }
         UniqueHkey classKey;
         if (accessor.OpenSubKey(classes.Get(), className, KEY_READ, classKey.Put()) == 0) return 0;
-        // A class that vanished since it was listed holds nothing to delete;
-        // the classes after it are still swept.
+        // A class that vanished since it was listed is simply absent: the
+        // classes after it moved down one place, so the same index now holds
+        // the next one.
         if (!classKey) {
-            ++index;
+            --count;
             continue;
         }
         ClassWalk walk = SweepInterfaceClass(*this, accessor, classKey.Get(), pattern, result);

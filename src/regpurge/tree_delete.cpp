@@ -19,8 +19,8 @@ struct Descent {
     HKEY current;
     UniqueHkey ownedAbove;
     UniqueHkey ownedCurrent;
-    char name[PATH_BUFFER];
-    char relative[PATH_BUFFER];
+    char name[PATH_BUFFER] = {};
+    char relative[PATH_BUFFER] = {};
 };
 
 DescentEnd Descend(RegistryAccessor& accessor, HKEY parent, HKEY top, const char* topName,
@@ -149,7 +149,7 @@ int RegistryPurger::DeleteMatchingValues(HKEY root, const char* path, char* patt
                 ShowSystemError(status);
                 return 0;
             }
-            char upper[PATH_BUFFER];
+            char upper[PATH_BUFFER] = {};
             lstrcpyA(upper, name);
             UpperCaseAscii(upper);
             // Deleted by the name as listed: value names compare without

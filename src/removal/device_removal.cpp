@@ -146,13 +146,13 @@ int RemoveUsbFunctionDevices()
 
 int RemoveModemDevices(const char* description, const char* phoneId)
 {
-    char wanted[PATH_BUFFER];
+    char wanted[PATH_BUFFER] = {};
     if (CopyString(description, wanted) == 0) return 0;
-    char id[PATH_BUFFER];
+    char id[PATH_BUFFER] = {};
     if (CopyString(phoneId, id) == 0) return 0;
     CharUpperA(id);
 
-    GUID classes[10];
+    GUID classes[10] = {};
     DWORD count = 0;
     if (!SetupDiClassGuidsFromNameA("Modem", classes, 10, &count)) return 0;
     if (count > 10) return 0;
@@ -167,7 +167,7 @@ int RemoveModemDevices(const char* description, const char* phoneId)
             device.cbSize = sizeof(device);
             if (!SetupDiEnumDeviceInfo(set.Get(), index, &device)) break;
 
-            char property[PROPERTY_BUFFER + 2];
+            char property[PROPERTY_BUFFER + 2] = {};
             if (!ReadTextProperty(set.Get(), &device, SPDRP_DEVICEDESC, property)) {
                 if (GetLastError() == ERROR_INVALID_DATA) continue;
                 return 0;
@@ -192,7 +192,7 @@ int DeleteDriverService(const char* serviceName)
         ShowSystemError(GetLastError());
         return 0;
     }
-    char name[PATH_BUFFER];
+    char name[PATH_BUFFER] = {};
     if (CopyString(serviceName, name) != 0) {
         // A service that cannot be opened is not installed: nothing to say.
         UniqueScHandle service(OpenServiceA(manager.Get(), name, SERVICE_ALL_ACCESS));

@@ -24,15 +24,15 @@ int DriverRemover::RemoveDriverFiles()
 {
     if (osClass_ < OsWin2000) return 1;  // nothing of this kind before Windows 2000
     InfStager stager(osClass_);
-    char driversDir[PATH_BUFFER];
+    char driversDir[PATH_BUFFER] = {};
     if (!stager.GetDriversDir(driversDir)) return 0;
     for (const char* name : driverFileNames) {
-        char path[PATH_BUFFER];
+        char path[PATH_BUFFER] = {};
         if (!MakeDriverFilePath(path, driversDir, name)) return 0;
         // A file in use stays; the next name is still handled.
         stager.DeleteFileForced(path);
         if (osClass_ != OsWinXP) continue;
-        char lastGoodDir[PATH_BUFFER];
+        char lastGoodDir[PATH_BUFFER] = {};
         if (!stager.GetLastGoodDriversDir(lastGoodDir)) return 0;
         if (!MakeDriverFilePath(path, lastGoodDir, name)) return 0;
         stager.DeleteFileForced(path);

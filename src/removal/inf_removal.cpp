@@ -22,16 +22,6 @@ const char pnputilCommand[] = "pnputil.exe -f -d ";
 // Used when the list's size cannot be asked for (Wine answers 0).
 enum { INF_LIST_FALLBACK = 64 * 1024 };
 
-// A stem from the registry names a file in the INF folder, never a path.
-int IsBareStem(const char* stem)
-{
-    for (int i = 0; stem[i]; ++i) {
-        char c = stem[i];
-        if ((c == '\\' || c == '/' || c == ':') && DbcsStateAt(stem, i) == 0) return 0;
-    }
-    return stem[0] != '\0';
-}
-
 // The name goes onto a command line that runs with administrator rights:
 // only plain file-name characters pass.
 int IsPlainInfName(const char* name)
@@ -109,7 +99,7 @@ int MakeInfFilePath(char* destination, const char* directory, const char* stem,
 
 int DriverRemover::DeleteInfFile(const char* directory, const char* stem, const char* extension)
 {
-    char path[PATH_BUFFER];
+    char path[PATH_BUFFER] = {};
     if (!MakeInfFilePath(path, directory, stem, extension)) return 0;
     InfStager stager(osClass_);
     return stager.DeleteFileForced(path);
@@ -127,15 +117,17 @@ int DriverRemover::RemoveDriverKeyInfs()
     if (lastGood && !stager.GetLastGoodInfDir(lastGoodInfDir)) return 0;
 
     for (const char* id : phoneIds) {
-        char keyPath[PATH_BUFFER];
+        char keyPath[PATH_BUFFER] = {};
         if (LoadText(IDS_ENUM_USB, keyPath) == 0 || !AddBackslash(keyPath, PATH_BUFFER) ||
             AppendString(id, keyPath) == 0)
             return 0;
-        char stem[PATH_BUFFER];
+        char stem[PATH_BUFFER] = {};
         ZeroMemory(stem, sizeof(stem));
         accessor.FindDriverInfName(HKEY_LOCAL_MACHINE, keyPath, stem);
-        // A stem that filled the whole buffer may have been cut: skip it.
-        if (stem[PATH_BUFFER - 1] != '\0' || !IsBareStem(stem)) continue;
+        // A stem that filled the whole buffer may have been cut; and only a
+        // copy that names the phone is the phone's (the key may name usb.inf
+        // or another vendor's package). Decided once, before any deletion.
+        if (stem[PATH_BUFFER - 1] != '\0' || !stager.IsPhoneInfCopy(stem)) continue;
         for (const char* extension : infExtensions) {
             DeleteInfFile(infDir, stem, extension);
             if (lastGood) DeleteInfFile(lastGoodInfDir, stem, extension);
@@ -159,7 +151,7 @@ int RemoveInfsWithPnputil(OsClass osClass)
         if (!IsPlainInfName(name)) continue;
         // The file that was listed is the one examined, not a namesake the
         // system would find elsewhere for a bare name.
-        char path[PATH_BUFFER];
+        char path[PATH_BUFFER] = {};
         if (!CopyBounded(path, infDir, PATH_MAX_CHARS)) continue;
         AddBackslash(path, PATH_BUFFER);
         if (!AppendBounded(path, name, PATH_MAX_CHARS)) continue;
@@ -170,14 +162,14 @@ int RemoveInfsWithPnputil(OsClass osClass)
 
 int RunPnputilDelete(const char* infName)
 {
-    char commandLine[PATH_BUFFER];
+    char commandLine[PATH_BUFFER] = {};
     if (!IsPlainInfName(infName) || !CopyBounded(commandLine, pnputilCommand, PATH_MAX_CHARS) ||
         !AppendBounded(commandLine, infName, PATH_MAX_CHARS))
         return 0;
 
     // The tool runs with administrator rights: start the system's own copy
     // by its full path, never one found in the program's or current folder.
-    char application[PATH_BUFFER];
+    char application[PATH_BUFFER] = {};
     UINT n = GetSystemDirectoryA(application, PATH_BUFFER);
     if (n == 0 || n >= PATH_BUFFER) return 0;
     AddBackslash(application, PATH_BUFFER);

@@ -66,7 +66,7 @@ int InitApplication(HINSTANCE instance, ApplicationRecord* record, const char* t
 
     GetModuleDirectory(record->programDir, sizeof(record->programDir));
 
-    char fileName[260];
+    char fileName[260] = {};
     DWORD n = GetModuleFileNameA(instance, fileName, sizeof(fileName));
     if (n > 0 && n < sizeof(fileName)) {
         WORD major = 0, minor = 0, build = 0, revision = 0;

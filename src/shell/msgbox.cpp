@@ -9,11 +9,11 @@ namespace {
 
 void ShowStringBox(HWND owner, UINT id, UINT style, va_list args)
 {
-    char text[2048];
+    char text[2048] = {};
     text[0] = '\0';
     LoadStringA(App().instance, id, text, sizeof(text));
     Placeholders().SubstituteForFormat(text, sizeof(text));
-    char message[4096];
+    char message[4096] = {};
     FormatBounded(message, sizeof(message), text, args);
     MessageBoxA(owner, message, App().title, style);
 }
@@ -47,7 +47,7 @@ void ShowSystemError(DWORD code)
         MessageBoxA(nullptr, text, "Error", MB_ICONERROR);
     } else {
         // The system has no text for this code; the number still tells.
-        char fallback[64];
+        char fallback[64] = {};
         wsprintfA(fallback, "Error code %lu (0x%08lX)", code, code);
         MessageBoxA(nullptr, fallback, "Error", MB_ICONERROR);
     }

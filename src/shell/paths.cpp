@@ -129,7 +129,7 @@ typedef BOOL(WINAPI* QueryFn)(LPCVOID, LPCSTR, LPVOID*, PUINT);
 
 bool ReadFixedFileInfo(const char* path, VS_FIXEDFILEINFO* info)
 {
-    char dllPath[MAX_PATH + 16];
+    char dllPath[MAX_PATH + 16] = {};
     UINT n = GetSystemDirectoryA(dllPath, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return false;
     lstrcatA(dllPath, "\\version.dll");

@@ -45,7 +45,7 @@ int RegKey::ReadDword(const char* name, DWORD* value)
 
 int RegKey::ReadDwordById(UINT id, DWORD* value)
 {
-    char name[260];
+    char name[260] = {};
     if (!key_ || !LoadValueName(id, name)) return 0;
     return ReadDword(name, value);
 }
@@ -60,7 +60,7 @@ int RegKey::WriteDword(const char* name, DWORD value)
 
 int RegKey::WriteDwordById(UINT id, DWORD value)
 {
-    char name[260];
+    char name[260] = {};
     if (!key_ || !LoadValueName(id, name)) return 0;
     return WriteDword(name, value);
 }

@@ -155,7 +155,7 @@ void DoublePercentSigns(char* buffer, int size)
 {
     // 0x25 is never the trail byte of a double-byte character, so a plain
     // byte scan is safe.
-    char copy[4096];
+    char copy[4096] = {};
     int n = 0;
     for (const char* p = buffer; *p && n < static_cast<int>(sizeof(copy)) - 2; ++p) {
         copy[n++] = *p;
@@ -209,18 +209,23 @@ void PlaceholderList::Clear()
     sentinel_.previous = &sentinel_;
     sentinel_.next = &sentinel_;
     count_ = 0;
+    lostPair_ = false;
 }
 
 void PlaceholderList::AddPlaceholder(const char* placeholder, const char* value)
 {
     Node* node = static_cast<Node*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Node)));
-    if (!node) return;
+    if (!node) {
+        lostPair_ = true;
+        return;
+    }
     node->placeholder = DuplicateText(placeholder, lstrlenA(placeholder));
     node->value = DuplicateText(value, lstrlenA(value));
     if (!node->placeholder || !node->value) {
         FreeText(node->placeholder);
         FreeText(node->value);
         HeapFree(GetProcessHeap(), 0, node);
+        lostPair_ = true;
         return;
     }
     node->previous = sentinel_.previous;
@@ -232,6 +237,9 @@ void PlaceholderList::AddPlaceholder(const char* placeholder, const char* value)
 
 bool PlaceholderList::Substitute(HeapText& text, bool escapeForeignPercent) const
 {
+    // A pair that could not be stored would leave its placeholder in every
+    // text; such a text must not pass for a substituted one.
+    if (lostPair_) return false;
     WideText work;
     if (!work.FromAnsi(codePage_, text.Get(), text.Length())) return false;
     for (const Node* node = sentinel_.next; node != &sentinel_; node = node->next) {
@@ -329,7 +337,7 @@ int AppendString(const char* text, char* buffer, int size)
 int FormatBounded(char* output, int size, const char* format, va_list args)
 {
     if (size < 1) return 0;
-    char formatted[1025];
+    char formatted[1025] = {};
     formatted[0] = '\0';
     wvsprintfA(formatted, format, args);
     formatted[1024] = '\0';
@@ -340,7 +348,7 @@ int FormatBounded(char* output, int size, const char* format, va_list args)
 
 int FormatText(UINT id, char* output, ...)
 {
-    char text[1024];
+    char text[1024] = {};
     text[0] = '\0';
     LoadStringA(App().instance, id, text, sizeof(text));
     placeholderList.SubstituteForFormat(text, sizeof(text));

@@ -53,6 +53,7 @@ private:
 
     Node sentinel_;
     int count_ = 0;
+    bool lostPair_ = false;  // an AddPlaceholder that could not allocate
     UINT codePage_ = CP_ACP;
 };
 

@@ -50,12 +50,12 @@ int InfStager::RunStaging()
 
 int InfStager::RemoveStaleOemInfs()
 {
-    char folder[PATH_BUFFER];
+    char folder[PATH_BUFFER] = {};
     folder[0] = '\0';
     if (!GetInfDir(folder)) return 0;
     RemoveBackslash(folder);
 
-    char pattern[PATH_BUFFER];
+    char pattern[PATH_BUFFER] = {};
     if (!CopyBounded(pattern, folder, PATH_MAX_CHARS)) return 0;
     if (AppendString("\\oem*.inf", pattern) == 0) return 0;
 
@@ -64,7 +64,7 @@ int InfStager::RemoveStaleOemInfs()
     if (!search) return 0;
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        char path[PATH_BUFFER];
+        char path[PATH_BUFFER] = {};
         // A name too long for the buffer is no copy of ours; never cut it
         // into the name of another file.
         if (!JoinPath(path, folder, found.cFileName)) continue;
@@ -77,12 +77,12 @@ int InfStager::RemoveStaleOemInfs()
 
 int InfStager::CopyPackagesToStore()
 {
-    char source[PATH_BUFFER];
+    char source[PATH_BUFFER] = {};
     if (!GetPackageSourceDir(source)) return 0;
     AddBackslash(source, PATH_BUFFER);
 
     for (const char* name : packageInfNames) {
-        char path[PATH_BUFFER];
+        char path[PATH_BUFFER] = {};
         if (!JoinPath(path, source, name)) return 0;
         if (!SetupCopyOEMInfA(path, nullptr, SPOST_PATH, 0, nullptr, 0, nullptr, nullptr)) {
             DWORD error = GetLastError();
@@ -96,10 +96,10 @@ int InfStager::CopyPackagesToStore()
 int InfStager::GetPackageSourceDir(char* output)
 {
     output[0] = '\0';
-    char name[PATH_BUFFER];
+    char name[PATH_BUFFER] = {};
     if (LoadText(IDS_PACKAGE_DIR, name) == 0) return 0;
 
-    char folder[PATH_BUFFER];
+    char folder[PATH_BUFFER] = {};
     CopyBounded(folder, App().programDir, PATH_MAX_CHARS);
     int length = lstrlenA(folder);
     // Without the program's folder there is no folder beside it.

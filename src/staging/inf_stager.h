@@ -10,6 +10,13 @@ public:
 
     int RunStaging();
     int IsPhoneInf(const char* infPath);
+    // A driver key may name any INF (Windows' own usb.inf when the phone was
+    // plugged in before its drivers): the stem is the phone's only when its
+    // copy in the INF folder names the phone.
+    int IsPhoneInfCopy(const char* stem);
+    // The last-known-good entries of a stem may go: an OEM stem ("oem" and
+    // digits) whose copy is gone or names the phone.
+    int IsPhoneOemStem(const char* stem);
     int RemoveStaleOemInfs();
     int CopyPackagesToStore();
     int DeleteFileForced(const char* path);
@@ -22,5 +29,11 @@ public:
     int GetPackageSourceDir(char* output);
 
 private:
+    int MakeInfCopyPath(const char* stem, char* path);
+
     OsClass osClass_;
 };
+
+// 1 for a stem that names a file in the INF folder and nothing else: not
+// empty, no separators, drive colons or wildcard and reserved characters.
+int IsSafeInfStem(const char* stem);

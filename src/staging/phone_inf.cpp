@@ -30,13 +30,69 @@ int ContainsText(const char* text, const char* wanted)
     return 0;
 }
 
+// "oem" in any letter case followed by one or more digits and nothing else.
+int IsOemStem(const char* stem)
+{
+    const char oem[] = "oem";
+    for (int i = 0; i < 3; ++i)
+        if ((stem[i] | 0x20) != oem[i]) return 0;
+    if (stem[3] == '\0') return 0;
+    for (const char* p = stem + 3; *p; ++p)
+        if (*p < '0' || *p > '9') return 0;
+    return 1;
+}
+
 }  // namespace
+
+int IsSafeInfStem(const char* stem)
+{
+    for (int i = 0; stem[i]; ++i) {
+        char c = stem[i];
+        bool reserved = c == '\\' || c == '/' || c == ':' || c == '*' || c == '?' || c == '"' ||
+                        c == '<' || c == '>' || c == '|' || static_cast<unsigned char>(c) < 0x20;
+        if (reserved && DbcsStateAt(stem, i) == 0) return 0;
+    }
+    return stem[0] != '\0';
+}
+
+int InfStager::MakeInfCopyPath(const char* stem, char* path)
+{
+    path[0] = '\0';
+    if (!IsSafeInfStem(stem) || !GetInfDir(path)) return 0;
+    AddBackslash(path, PATH_BUFFER);
+    if (!AppendBounded(path, stem, PATH_MAX_CHARS) || !AppendBounded(path, ".inf", PATH_MAX_CHARS)) {
+        path[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
+int InfStager::IsPhoneInfCopy(const char* stem)
+{
+    char path[PATH_BUFFER] = {0};
+    if (!MakeInfCopyPath(stem, path)) return 0;
+    return IsPhoneInf(path);
+}
+
+int InfStager::IsPhoneOemStem(const char* stem)
+{
+    if (!IsOemStem(stem)) return 0;
+    char path[PATH_BUFFER] = {0};
+    if (!MakeInfCopyPath(stem, path)) return 0;
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
+        // Gone (removed as the phone's a moment ago, or never there): its
+        // entries can no longer belong to anything else in the folder.
+        DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    return IsPhoneInf(path);
+}
 
 int InfStager::IsPhoneInf(const char* infPath)
 {
-    char identifier[FIELD_BUFFER];
+    char identifier[FIELD_BUFFER] = {};
     if (CopyString(PHONE_ID, identifier) == 0 || identifier[0] == '\0') return 0;
-    char section[PATH_BUFFER];
+    char section[PATH_BUFFER] = {};
     if (LoadText(IDS_MODEL_SECTION, section) == 0 || section[0] == '\0') return 0;
 
     UniqueInf inf(SetupOpenInfFileA(infPath, nullptr, INF_STYLE_WIN4, nullptr));
@@ -45,7 +101,7 @@ int InfStager::IsPhoneInf(const char* infPath)
     INFCONTEXT line;
     if (!SetupFindFirstLineA(inf.Get(), section, nullptr, &line)) return 0;
     // Field 0 is the key, 1 the install section, 2 the first hardware id.
-    char field[FIELD_BUFFER];
+    char field[FIELD_BUFFER] = {};
     field[0] = '\0';
     if (!SetupGetStringFieldA(&line, 2, field, sizeof(field), nullptr)) return 0;
     field[FIELD_BUFFER - 1] = '\0';

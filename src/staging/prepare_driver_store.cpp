@@ -11,7 +11,7 @@ int InstallWizard::PrepareDriverStore()
 {
     InfStager stager(osClass_);
     if (osClass_ >= 11) {
-        char text[1024];
+        char text[1024] = {};
         LoadText(IDS_STAGING_NOTICE, text);
         if (MessageBoxA(nullptr, text, App().title, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
             return 0;

@@ -13,7 +13,7 @@ namespace {
 // rather than leaving a cut name behind.
 int AppendResource(UINT id, char (&path)[PATH_BUFFER])
 {
-    char piece[PATH_BUFFER];
+    char piece[PATH_BUFFER] = {};
     if (LoadText(id, piece) == 0 || piece[0] == '\0') return 0;
     int room = PATH_MAX_CHARS - lstrlenA(path);
     if (lstrlenA(piece) > room) return 0;
@@ -23,7 +23,7 @@ int AppendResource(UINT id, char (&path)[PATH_BUFFER])
 // Windows directory followed by up to two string resources (0: none).
 int BuildWindowsPath(UINT first, UINT second, char* output)
 {
-    char path[PATH_BUFFER];
+    char path[PATH_BUFFER] = {};
     ZeroMemory(path, sizeof(path));
     UINT n = GetWindowsDirectoryA(path, PATH_BUFFER);
     // A result as large as the buffer is the size it would need, not a path.

@@ -61,9 +61,14 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         return wizard->OnInitDialog(dialog);
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
-        case IDCANCEL:
-            EndDialog(dialog, 0);
+        case IDCANCEL: {
+            // The dialog manager turns Escape into Cancel even while the
+            // button is disabled; once the phone is found only the finishing
+            // button ends the wizard.
+            HWND cancel = GetDlgItem(dialog, IDCANCEL);
+            if (cancel && IsWindowEnabled(cancel)) EndDialog(dialog, 0);
             return TRUE;
+        }
         case IDC_FINISH:
             return wizard->OnFinish(dialog);
         default:
@@ -82,8 +87,6 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         return TRUE;
     }
     default:
-        // Escape reaches us as the Cancel command through the system's
-        // dialog handling.
         return FALSE;
     }
 }
@@ -93,7 +96,7 @@ BOOL InstallWizard::OnInitDialog(HWND dialog)
     ApplicationRecord& app = App();
     SetWindowTextA(dialog, app.title);
 
-    char text[1024];
+    char text[1024] = {};
     FormatText(InstructionTextId(osClass_, installMode_), text);
     SetDlgItemTextA(dialog, IDC_INSTRUCTIONS, text);
 
@@ -117,7 +120,7 @@ BOOL InstallWizard::OnInitDialog(HWND dialog)
     SetFocus(cancel);
 
     if (app.showVersionLabel == 1) {
-        char label[64];
+        char label[64] = {};
         wsprintfA(label, "Ver. %d.%d.%d", static_cast<int>(app.versionMajor),
                   static_cast<int>(app.versionMinor), static_cast<int>(app.versionBuild));
         SetDlgItemTextA(dialog, IDC_VERSION_LABEL, label);

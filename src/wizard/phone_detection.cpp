@@ -43,7 +43,7 @@ int InstallWizard::CheckPhone(HWND dialog)
 int InstallWizard::CheckPhoneFunction(int index)
 {
     if (index < 0 || index > 3) return 0;
-    char identifier[1024];
+    char identifier[1024] = {};
     CopyString(phoneIds[index], identifier);
     // The 9x family and NT 4 never report the phone.
     if (osClass_ <= 10) return 0;
@@ -52,7 +52,7 @@ int InstallWizard::CheckPhoneFunction(int index)
 
 int IsPhoneFunctionInstalled(const char* identifier)
 {
-    char path[PATH_BUFFER];
+    char path[PATH_BUFFER] = {};
     if (!CopyBounded(path, "System\\CurrentControlSet\\Enum\\USB", PATH_MAX_CHARS)) return 0;
     if (!AddBackslash(path, PATH_BUFFER)) return 0;
     if (!AppendBounded(path, identifier, PATH_MAX_CHARS)) return 0;
@@ -68,13 +68,13 @@ int IsPhoneFunctionInstalled(const char* identifier)
         return 0;
 
     // Only the first instance decides.
-    char instance[PATH_BUFFER];
+    char instance[PATH_BUFFER] = {};
     DWORD length = PATH_BUFFER;
     if (RegEnumKeyExA(key.Get(), 0, instance, &length, nullptr, nullptr, nullptr, nullptr) !=
         ERROR_SUCCESS)
         return 0;
 
-    char deviceClass[PATH_BUFFER];
+    char deviceClass[PATH_BUFFER] = {};
     if (!ReadRegistryString(key.Get(), instance, "Class", deviceClass, PATH_BUFFER)) return 0;
     // The composite device has no port of its own.
     int composite = lstrcmpiA(deviceClass, "USB") == 0;
@@ -82,7 +82,7 @@ int IsPhoneFunctionInstalled(const char* identifier)
     if (!AddBackslash(instance, PATH_BUFFER)) return 0;
     if (!AppendBounded(instance, "Device Parameters", PATH_MAX_CHARS)) return 0;
     if (!composite) {
-        char portName[PATH_BUFFER];
+        char portName[PATH_BUFFER] = {};
         if (!ReadRegistryString(key.Get(), instance, "PortName", portName, PATH_BUFFER)) return 0;
     }
     return 1;
