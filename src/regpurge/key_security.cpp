@@ -55,7 +55,7 @@ DWORD GrantAdminsFullControl(HKEY root, const char* path)
     if (RegOpenKeyExA(root, path, 0, KEY_READ | WRITE_DAC, key.Put()) != ERROR_SUCCESS) return 0;
 
     // Held in pointer-sized units so the descriptor is aligned.
-    void* descriptorStore[(kDescriptorBuffer + sizeof(void*) - 1) / sizeof(void*)];
+    void* descriptorStore[(kDescriptorBuffer + sizeof(void*) - 1) / sizeof(void*)] = {};
     PSECURITY_DESCRIPTOR descriptor = descriptorStore;
     DWORD size = kDescriptorBuffer;
     LONG status = RegGetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, descriptor, &size);

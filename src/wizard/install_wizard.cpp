@@ -8,8 +8,6 @@
 #include "shell/regkey.h"
 #include "shell/text.h"
 
-namespace {
-
 UINT InstructionTextId(OsClass osClass, int installMode)
 {
     bool install = installMode == 1;
@@ -29,8 +27,6 @@ UINT InstructionTextId(OsClass osClass, int installMode)
         return install ? IDS_TEXT_GENERAL_NEXT : IDS_TEXT_GENERAL_END;
     }
 }
-
-}  // namespace
 
 void SetDefaultButtonStyle(HWND button, int isDefault)
 {

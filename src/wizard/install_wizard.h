@@ -21,14 +21,14 @@ public:
     WizardState State() const { return static_cast<WizardState>(state_); }
 
 private:
-    // Lets the tests put a wizard into a given state without staging.
-    friend struct WizardTestAccess;
-
     OsClass osClass_;
     int state_;
     int installMode_;
 };
 
+// The instruction text for the Windows version and mode (string id); on XP
+// it depends on the service pack.
+UINT InstructionTextId(OsClass osClass, int installMode);
 INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 void CenterOnDisplay(HWND window);
 // Gives a push button the default-button look, or takes it away.
