@@ -1,7 +1,5 @@
 #include "support/box_recorder.h"
 
-#include "support/text_util.h"
-
 BoxRecorder* BoxRecorder::current_ = nullptr;
 
 BoxRecorder::BoxRecorder()
@@ -26,7 +24,7 @@ std::string BoxRecorder::Describe() const
 {
     std::string all;
     for (const RecordedBox& box : boxes_)
-        all += "[" + AnsiToUtf8(box.caption) + ": " + AnsiToUtf8(box.text) + "]\n";
+        all += "[" + box.caption + ": " + box.text + "]\n";
     return all.empty() ? "(no boxes)" : all;
 }
 

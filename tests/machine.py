@@ -1,0 +1,191 @@
+"""The one description of a machine that an earlier installation of the phone's
+drivers left behind, with the look-alikes that must survive every removal.
+
+The removal road, the fault sweep, `make demo` and `make bench` all seed from
+it: seed_lines() gives the lines `robot.exe seed` (tests/support/seed.cpp)
+applies, registry, devices, services and files alike.
+
+plugged_first: the phone was connected before any installer ran, so Windows
+bound the composite device with its own usb.inf and the OBEX port with another
+vendor's generic serial package oem40.inf. Neither may be touched.
+"""
+
+CONTROL_SETS = ["ControlSet001", "ControlSet002", "CurrentControlSet"]
+USB_CLASS = "{36FC9E60-C465-11CF-8056-444553540000}"
+MODEM_CLASS = "{4D36E96D-E325-11CE-BFC1-08002BE10318}"
+PORTS_CLASS = "{4D36E978-E325-11CE-BFC1-08002BE10318}"
+CLASS_NAMES = {USB_CLASS: "USB", MODEM_CLASS: "Modem", PORTS_CLASS: "Ports"}
+IF_USB = "{A5DCBF10-6530-11D2-901F-00C04FB951ED}"
+IF_MODEM = "{2C7089AA-2E0E-11D1-B114-00C04FC2AAE4}"
+IF_COMPORT = "{86E0D1E0-8089-11D0-9CE4-08003E301F73}"
+PRODUCT_KEY = r"SOFTWARE\TAVRO\TAVRO GSM GPRS USB Driver TV4170K"
+PORTS_KEY = r"SOFTWARE\Microsoft\Windows NT\CurrentVersion\Ports"
+LASTGOOD_KEY = r"SYSTEM\LastKnownGoodRecovery\LastGood"
+UNIMODEM_KEY = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Unimodem\DeviceSpecific"
+MODEM_KEY = UNIMODEM_KEY + r"\TV4170K USB Modem::TAVRO::TAVRO"
+EXPORTED = ["SYSTEM", r"SOFTWARE\TAVRO", PORTS_KEY, r"SOFTWARE\Microsoft\Windows\CurrentVersion\Unimodem"]
+FILE_FOLDERS = ["inf", "LastGood", r"system32\drivers"]
+
+
+def device(id, inst, cls, drv, svc, inf, port, desc, hw, iface=None, lower_iface=False):
+    return dict(id=id, inst=inst, cls=cls, drv=drv, svc=svc, inf=inf, port=port, desc=desc, hw=hw,
+                iface=iface, lower_iface=lower_iface)
+
+
+def hw(id):
+    base, _, mi = id.upper().partition("&MI")
+    return ["USB\\" + base + "&REV_0100" + ("&MI" + mi if mi else ""), "USB\\" + id.upper()]
+
+
+PHONE = [
+    device("VID_1B3F&PID_5C13", "5&1A2B3C4D&0&1", USB_CLASS, "0021", "TVybus", "oem7", None,
+           "TAVRO USB Composite Device", hw("VID_1B3F&PID_5C13"), IF_USB),
+    device("VID_1B3F&PID_5C13&Mi_01", "6&2B3C4D5E&0&0001", MODEM_CLASS, "0003", "TVymdm", "oem12", "COM5",
+           "TV4170K USB Modem", hw("VID_1B3F&PID_5C13&Mi_01"), IF_MODEM),
+    device("VID_1B3F&PID_5C13&Mi_03", "6&2B3C4D5E&0&0003", PORTS_CLASS, "0011", "TVymdfl", "oem13", "COM12",
+           "TAVRO Diagnostic Port", hw("VID_1B3F&PID_5C13&Mi_03"), IF_COMPORT, lower_iface=True),
+    device("VID_1B3F&PID_5C13&Mi_05", "6&2B3C4D5E&0&0005", PORTS_CLASS, "0012", "TVyobex", "oem14", "COM21",
+           "TAVRO OBEX Port", hw("VID_1B3F&PID_5C13&Mi_05"), IF_COMPORT),
+]
+# Another product of the maker (its modem has the very same description), a
+# function of the phone that is none of the four, a serial adapter on COM50.
+OTHERS = [
+    device("VID_1B3F&PID_5C14", "5&9F8E7D6C&0&2", USB_CLASS, "0030", "TVxbus", "oem1", None,
+           "TAVRO Other Phone", hw("VID_1B3F&PID_5C14"), IF_USB),
+    device("VID_1B3F&PID_5C14&Mi_01", "6&1F2E3D4C&0&0001", MODEM_CLASS, "0004", "TVxmdm", "oem1", "COM10",
+           "TV4170K USB Modem", hw("VID_1B3F&PID_5C14&Mi_01"), IF_MODEM),
+    device("VID_1B3F&PID_5C13&MI_07", "6&2B3C4D5E&0&0007", MODEM_CLASS, "0005", "TVxmdm", "oem120", None,
+           "tv4170k usb modem", hw("VID_1B3F&PID_5C13&MI_07")[:1]),
+    device("VID_0403&PID_6001", "A1B2C3D4", PORTS_CLASS, "0013", "FTSER2K", "oem120", "COM50",
+           "USB Serial Port", hw("VID_0403&PID_6001"), IF_COMPORT),
+]
+PHONE_SERVICES = ["TVybus", "TVymdfl", "TVymdm", "TVyobex"]
+OTHER_SERVICES = ["TVxbus", "TVxmdm", "FTSER2K", "TVybusX"]
+DRIVER_FILES = ["TVybus.sys", "TVycm.sys", "TVycmnt.sys", "TVymdfl.sys", "TVymdm.sys", "TVymgmt.sys",
+                "TVyobex.sys", "TVywh.sys", "TVywhnt.sys"]
+OTHER_DRIVER_FILES = ["TVxbus.sys", "TVymdm2.sys", "usbser.sys", "usbccgp.sys"]
+ALL_PORTS = [1, 5, 10, 12, 21, 50]
+PORT_VALUES = ["COM1", "COM5", "COM10", "COM12", "COM21", "COM50"]
+LASTGOOD_VALUES = [r"INF\oem7.inf", r"INF\oem7.PNF", r"INF\OEM12.INF", r"INF\oem12.PNF", r"INF\oem13.inf",
+                   r"INF\oem14.inf", r"INF\oem1.inf", r"INF\oem120.inf", r"system32\DRIVERS\TVybus.sys"]
+PLUGGED_LASTGOOD = [r"system32\DRIVERS\USBHUB.SYS", r"system32\DRIVERS\usbccgp.sys", r"system32\DRIVERS\usbser.sys",
+                    r"inf\usb.inf", r"inf\oem40.inf", r"INF\OEM40.PNF"]
+STALE_INF = "oem30"  # a phone INF that no driver key names
+# Stem -> (model section, its first hardware id). oem31 names the phone only on
+# its second line, oem32 only in a section of another name.
+INFS = {"oem7": ("Tavro_wmc", r"USB\VID_1B3F&PID_5C13&MI_01"), "oem12": ("Tavro_wmc", r"usb\vid_1b3f&pid_5c13&mi_01"),
+        "oem13": ("Tavro_wmc", r"USB\VID_1B3F&PID_5C13&MI_03"), "oem14": ("Tavro_wmc", r"USB\VID_1B3F&PID_5C13&MI_05"),
+        STALE_INF: ("Tavro_wmc", r"USB\VID_1B3F&PID_5C13"), "oem1": ("Tavro_wmc", r"USB\VID_1B3F&PID_5C14"),
+        "oem120": ("Tavro_wmc", r"USB\VID_0403&PID_6001"), "oem31": ("Tavro_wmc", r"USB\VID_0403&PID_6010"),
+        "oem32": ("Other_wmc", r"USB\VID_1B3F&PID_5C13")}
+PLUGGED_INFS = {"usb": ("Tavro_wmc", r"USB\ROOT_HUB"), "oem40": ("Tavro_wmc", r"USB\VID_067B&PID_2303")}
+
+
+def phone(plugged_first=False):
+    """The phone's devices; plugged in first, two of them bound to foreign INFs."""
+    if not plugged_first:
+        return PHONE
+    return [dict(d, inf={"oem7": "usb", "oem14": "oem40"}.get(d["inf"], d["inf"])) for d in PHONE]
+
+
+def phone_infs(plugged_first=False):
+    """Stems of the phone's INF copies that its driver keys name."""
+    return [d["inf"] for d in phone(plugged_first) if d["inf"] in INFS and "PID_5C13" in INFS[d["inf"]][1].upper()]
+
+
+def instance_path(cs, d):
+    return rf"SYSTEM\{cs}\Enum\USB\{d['id']}\{d['inst']}"
+
+
+def interface_name(d):
+    return "##?#USB#" + d["id"].upper() + "#" + d["inst"] + "#" + d["iface"]
+
+
+def comdb(ports):
+    data = bytearray(32)
+    for n in ports:
+        data[(n - 1) // 8] |= 1 << ((n - 1) % 8)
+    return data.hex()
+
+
+def inf_text(section, hardware_id):
+    second = "%Other%=Install, USB\\VID_1B3F&PID_5C13\r\n" if hardware_id.endswith("6010") else ""
+    return ("[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Ports\r\n"
+            "ClassGuid={4D36E978-E325-11CE-BFC1-08002BE10318}\r\nProvider=TAVRO\r\n\r\n"
+            "[Manufacturer]\r\nTAVRO=" + section + "\r\n\r\n[" + section + "]\r\n"
+            "%Device%=Install, " + hardware_id + "\r\n" + second + "\r\n[Install]\r\n")
+
+
+def seed_lines(plugged_first=False, windows=r"C:\windows"):
+    """Seed lines of the machine (format: tests/support/seed.h)."""
+    lines = []
+
+    def add(*fields):
+        lines.append("\t".join(fields))
+
+    devices = phone(plugged_first) + OTHERS
+    for d in devices:
+        add("device", "USB\\" + d["id"] + "\\" + d["inst"], d["cls"], d["desc"], *d["hw"])
+    for cs in CONTROL_SETS:
+        control = rf"SYSTEM\{cs}\Control"
+        for d in devices:
+            key = instance_path(cs, d)
+            values = [("Driver", d["cls"] + "\\" + d["drv"]), ("Service", d["svc"]), ("Mfg", "TAVRO"),
+                      ("Class", CLASS_NAMES[d["cls"]])]
+            if cs != "CurrentControlSet":
+                values += [("DeviceDesc", d["desc"]), ("ClassGUID", d["cls"])]
+                add("multi_sz", key, "HardwareID", *d["hw"])
+            for name, value in values:
+                add("sz", key, name, value)
+            if d["port"]:
+                add("sz", key + r"\Device Parameters", "PortName", d["port"])
+            else:
+                add("dword", key + r"\Device Parameters", "SelectiveSuspendEnabled", "1")
+            add("key", key + r"\LogConf")
+            drv = rf"{control}\Class\{d['cls']}\{d['drv']}"
+            for name, value in [("InfPath", d["inf"] + ".inf"), ("InfSection", "Install_" + d["drv"]),
+                                ("DriverDesc", d["desc"]), ("ProviderName", "TAVRO")]:
+                add("sz", drv, name, value)
+            add("sz", drv + r"\Settings", "Prefix", "AT")
+            if d["iface"]:
+                text = "USB\\" + d["id"] + "\\" + d["inst"]
+                iface = rf"{control}\DeviceClasses\{d['iface']}\{interface_name(d)}"
+                add("sz", iface, "DeviceInstance", text.lower() if d["lower_iface"] else text)
+                add("sz", iface + r"\#", "SymbolicLink", "\\\\?\\" + interface_name(d)[4:])
+        # Another device's interface, a built-in COM1, the class names.
+        add("sz", rf"{control}\DeviceClasses\{IF_COMPORT}\##?#ACPI#PNP0501#1#{IF_COMPORT}", "DeviceInstance",
+            r"ACPI\PNP0501\1")
+        add("sz", rf"SYSTEM\{cs}\Enum\ACPI\PNP0501\1\Device Parameters", "PortName", "COM1")
+        for cls, name in CLASS_NAMES.items():
+            add("sz", rf"{control}\Class\{cls}", "Class", name)
+        add("binary", rf"{control}\COM Name Arbiter", "ComDB", comdb(ALL_PORTS))
+        for name in PHONE_SERVICES + OTHER_SERVICES:
+            add("sz", rf"SYSTEM\{cs}\Enum\Root\LEGACY_{name.upper()}\0000", "Service", name)
+    for cs in ["ControlSet001", "ControlSet002"]:
+        for name in PHONE_SERVICES + OTHER_SERVICES:
+            key = rf"SYSTEM\{cs}\Services\{name}"
+            add("dword", key, "Start", "3")
+            add("expand_sz", key, "ImagePath", rf"system32\DRIVERS\{name}.sys")
+    for name in PHONE_SERVICES + OTHER_SERVICES[:1]:
+        add("service", name, rf"system32\DRIVERS\{name}.sys")
+    for port in PORT_VALUES:
+        add("sz", PORTS_KEY, port + ":", "9600,n,8,1")
+    for name in LASTGOOD_VALUES + (PLUGGED_LASTGOOD if plugged_first else []):
+        add("dword", LASTGOOD_KEY, name, "1")
+    for key in [MODEM_KEY, UNIMODEM_KEY + r"\Other Modem::Other::Other"]:
+        add("dword", key, "Calls", "3")
+        add("sz", key + r"\Init", "1", "ATZ")
+    add("dword", PRODUCT_KEY, "InstallFlag", "1")
+    add("sz", PRODUCT_KEY, "Version", "9.0.0.1")
+    add("dword", r"SOFTWARE\TAVRO\Other Product", "InstallFlag", "1")
+
+    infs = dict(INFS, **(PLUGGED_INFS if plugged_first else {}))
+    for folder in ["inf", r"LastGood\INF"]:
+        for stem, model in infs.items():
+            add("file", rf"{windows}\{folder}\{stem}.inf", inf_text(*model).encode().hex())
+            add("file", rf"{windows}\{folder}\{stem}.PNF", ("PNF " + stem).encode().hex())
+    for folder in [r"system32\drivers", r"LastGood\system32\drivers"]:
+        for name in DRIVER_FILES + OTHER_DRIVER_FILES:
+            add("file", rf"{windows}\{folder}\{name}", ("driver " + name).encode().hex(),
+                *(["readonly"] if name == "TVymdm.sys" else []))
+    return lines
