@@ -32,36 +32,18 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 WINE = os.environ["WINE"]
 WINESERVER = os.path.join(os.path.dirname(WINE), "wineserver")
 
-# The registry layout the removal suite seeds is the benchmark's too.
-sys.path.insert(0, os.path.join(ROOT, "tests", "removal"))
-from removal_road import (CONTROL_SETS, IF_COMPORT, IF_MODEM, IF_USB, LASTGOOD_KEY,  # noqa: E402
-                          MODEM_CLASS, PORTS_CLASS, PORTS_KEY, PRODUCT_KEY, UNIMODEM_KEY, USB_CLASS)
-EXPORTED = ["SYSTEM", r"SOFTWARE\TAVRO", PORTS_KEY, UNIMODEM_KEY]
+# The machine the removal suite seeds (tests/machine.py) is the benchmark's
+# too; the population of other devices is added around it.
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+import machine  # noqa: E402
+from machine import (CONTROL_SETS, IF_COMPORT, IF_MODEM, IF_USB, LASTGOOD_KEY,  # noqa: E402
+                     MODEM_CLASS, PORTS_CLASS, PORTS_KEY, USB_CLASS)
+EXPORTED = machine.EXPORTED
 # Keys Wine writes anew in every session (the display adapter's), whatever ran.
 SESSION_NOISE = ["K SYSTEM\\CurrentControlSet\\Control\\Video\\", "V SYSTEM\\CurrentControlSet\\Control\\Video\\"]
 SESSION_NOISE_VALUES = ["\tDriverDateData\t"]
-
-# The phone as an earlier installation left it (composite device, modem,
-# two ports): id, instance, setup class, driver number, service, INF, port,
-# description, hardware ids, interface class.
-PHONE = [
-    ("VID_1B3F&PID_5C13", "5&1A2B3C4D&0&1", USB_CLASS, "0021", "TVybus", "oem7", None,
-     "TAVRO USB Composite Device", [r"USB\VID_1B3F&PID_5C13&REV_0100", r"USB\VID_1B3F&PID_5C13"], IF_USB),
-    ("VID_1B3F&PID_5C13&Mi_01", "6&2B3C4D5E&0&0001", MODEM_CLASS, "0003", "TVymdm", "oem12", "COM5",
-     "TV4170K USB Modem", [r"USB\VID_1B3F&PID_5C13&REV_0100&MI_01", r"USB\VID_1B3F&PID_5C13&MI_01"], IF_MODEM),
-    ("VID_1B3F&PID_5C13&Mi_03", "6&2B3C4D5E&0&0003", PORTS_CLASS, "0011", "TVymdfl", "oem13", "COM12",
-     "TAVRO Diagnostic Port", [r"USB\VID_1B3F&PID_5C13&REV_0100&MI_03", r"USB\VID_1B3F&PID_5C13&MI_03"], IF_COMPORT),
-    ("VID_1B3F&PID_5C13&Mi_05", "6&2B3C4D5E&0&0005", PORTS_CLASS, "0012", "TVyobex", "oem14", "COM21",
-     "TAVRO OBEX Port", [r"USB\VID_1B3F&PID_5C13&REV_0100&MI_05", r"USB\VID_1B3F&PID_5C13&MI_05"], IF_COMPORT),
-]
-PHONE_PORTS = [5, 12, 21]
-PHONE_SERVICES = ["TVybus", "TVymdfl", "TVymdm", "TVyobex"]
-PHONE_INFS = ["oem7", "oem12", "oem13", "oem14"]
-STALE_INF = "oem30"
-DRIVER_FILES = ["TVybus.sys", "TVycm.sys", "TVycmnt.sys", "TVymdfl.sys", "TVymdm.sys", "TVymgmt.sys",
-                "TVyobex.sys", "TVywh.sys", "TVywhnt.sys"]
-LASTGOOD_PHONE = [r"INF\oem7.inf", r"INF\oem7.PNF", r"INF\OEM12.INF", r"INF\oem12.PNF", r"INF\oem13.inf",
-                  r"INF\oem14.inf", r"system32\DRIVERS\TVybus.sys"]
+# COM numbers the machine already holds; the population takes others.
+PHONE_PORTS = machine.ALL_PORTS
 
 # Setup classes of the population's driver keys (the three above first).
 SETUP_CLASSES = [(USB_CLASS, "USB"), (MODEM_CLASS, "Modem"), (PORTS_CLASS, "Ports")] + [
@@ -135,48 +117,8 @@ def population(size, classes):
 
 
 def phone_lines():
-    lines = []
-    add = lines.append
-    for d in PHONE:
-        add("\t".join(["device", "USB\\" + d[0] + "\\" + d[1], d[2], d[7]] + d[8]))
-    for cs in CONTROL_SETS:
-        control = rf"SYSTEM\{cs}\Control"
-        for (id_, inst, cls, drv, svc, inf, port, desc, hw, iface) in PHONE:
-            key = rf"SYSTEM\{cs}\Enum\USB\{id_}\{inst}"
-            add(f"sz\t{key}\tDriver\t{cls}\\{drv}")
-            add(f"sz\t{key}\tService\t{svc}")
-            add(f"sz\t{key}\tMfg\tTAVRO")
-            if cs != "CurrentControlSet":
-                add(f"sz\t{key}\tDeviceDesc\t{desc}")
-                add("\t".join(["multi_sz", key, "HardwareID"] + hw))
-                add(f"sz\t{key}\tClassGUID\t{cls}")
-            if port:
-                add(f"sz\t{key}\\Device Parameters\tPortName\t{port}")
-            add(f"key\t{key}\\LogConf")
-            drv_key = rf"{control}\Class\{cls}\{drv}"
-            add(f"sz\t{drv_key}\tInfPath\t{inf}.inf")
-            add(f"sz\t{drv_key}\tDriverDesc\t{desc}")
-            add(f"sz\t{drv_key}\\Settings\tPrefix\tAT")
-            name = "##?#USB#" + id_.upper() + "#" + inst + "#" + iface
-            iface_key = rf"{control}\DeviceClasses\{iface}\{name}"
-            add(f"sz\t{iface_key}\tDeviceInstance\tUSB\\{id_}\\{inst}")
-            add(f"sz\t{iface_key}\\#\tSymbolicLink\t\\\\?\\{name[4:]}")
-            add(f"dword\t{iface_key}\\#\\Control\tLinked\t0")
-    for cs in ["ControlSet001", "ControlSet002"]:
-        for name in PHONE_SERVICES:
-            key = rf"SYSTEM\{cs}\Services\{name}"
-            add(f"dword\t{key}\tType\t1")
-            add(f"expand_sz\t{key}\tImagePath\tsystem32\\DRIVERS\\{name}.sys")
-    for name in PHONE_SERVICES:
-        add(f"service\t{name}\tsystem32\\DRIVERS\\{name}.sys")
-    for port in PHONE_PORTS:
-        add(f"sz\t{PORTS_KEY}\tCOM{port}:\t9600,n,8,1")
-    for name in LASTGOOD_PHONE:
-        add(f"dword\t{LASTGOOD_KEY}\t{name}\t1")
-    add(f"dword\t{UNIMODEM_KEY}\\TV4170K USB Modem::TAVRO::TAVRO\tCalls\t3")
-    add(f"sz\t{UNIMODEM_KEY}\\TV4170K USB Modem::TAVRO::TAVRO\\Init\t1\tATZ")
-    add(f"dword\t{PRODUCT_KEY}\tInstallFlag\t1")
-    return lines
+    """The machine's registry, devices and services (its files: seed_files)."""
+    return [line for line in machine.seed_lines() if not line.startswith("file\t")]
 
 
 def reg_string(text):
@@ -217,30 +159,23 @@ def append_to_system_reg(path, lines):
                 out.write(value + "\n")
 
 
-def inf_text(hardware_id):
-    return ("[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Ports\r\n"
-            "ClassGuid={4D36E978-E325-11CE-BFC1-08002BE10318}\r\nProvider=TAVRO\r\n\r\n"
-            "[Manufacturer]\r\nTAVRO=Tavro_wmc\r\n\r\n[Tavro_wmc]\r\n"
-            "%Device%=Install, " + hardware_id + "\r\n\r\n[Install]\r\n")
-
-
 def seed_files(drive_c, size):
-    """The phone's INF copies and driver files, and size/200 other OEM INFs."""
-    windows = os.path.join(drive_c, "windows")
-    for folder in ["inf", os.path.join("LastGood", "INF")]:
-        os.makedirs(os.path.join(windows, folder), exist_ok=True)
-        for stem in PHONE_INFS + [STALE_INF]:
-            write(os.path.join(windows, folder, stem + ".inf"), inf_text(r"USB\VID_1B3F&PID_5C13&MI_01"))
-            write(os.path.join(windows, folder, stem + ".PNF"), "PNF " + stem)
+    """The machine's INF copies and driver files, and size/200 other OEM INFs."""
+    for line in machine.seed_lines():
+        f = line.split("\t")
+        if f[0] != "file":
+            continue
+        path = os.path.join(drive_c, *f[1][3:].split("\\"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if os.path.exists(path):
+            os.chmod(path, 0o644)
+        with open(path, "wb") as out:
+            out.write(bytes.fromhex(f[2]))
+        if f[3:] == ["readonly"]:
+            os.chmod(path, 0o444)
     for i in range(size // 200):
-        write(os.path.join(windows, "inf", "oem%d.inf" % (100 + i)), inf_text(r"USB\VID_%04X&PID_1000" % (0x400 + i)))
-    for folder in [os.path.join("system32", "drivers"), os.path.join("LastGood", "system32", "drivers")]:
-        os.makedirs(os.path.join(windows, folder), exist_ok=True)
-        for name in DRIVER_FILES:
-            path = os.path.join(windows, folder, name)
-            if os.path.exists(path):
-                os.chmod(path, 0o644)
-            write(path, "driver " + name)
+        write(os.path.join(drive_c, "windows", "inf", "oem%d.inf" % (100 + i)),
+              machine.inf_text("Tavro_wmc", r"USB\VID_%04X&PID_1000" % (0x400 + i)))
 
 
 def write(path, text):
@@ -308,7 +243,7 @@ def install_programs(prefix, build):
     os.makedirs(os.path.join(bench, "Setup"), exist_ok=True)
     for name in ["bench_reference.exe", "bench_count.exe", "bench_timer.exe", "bench_wizard.exe"]:
         shutil.copy(os.path.join(build, "bench", name), os.path.join(bench, name))
-    shutil.copy(os.path.join(build, "tests", "removal_road_helper.exe"), os.path.join(bench, "helper.exe"))
+    shutil.copy(os.path.join(build, "tests", "robot.exe"), os.path.join(bench, "helper.exe"))
     shutil.copy(os.path.join(build, "dist", "Setup", "Quellin9.exe"), os.path.join(bench, "Setup", "Quellin9.exe"))
     drivers = os.path.join(bench, "Drivers")
     shutil.rmtree(drivers, ignore_errors=True)
