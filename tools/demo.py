@@ -1,123 +1,95 @@
 #!/usr/bin/env python3
 """The program's main job under Wine, for `make demo`.
 
-A prefix of its own (build/demo/prefix) gets an earlier installation of the
-phone's drivers (the same seed as the process-level removal suite: device
-nodes, driver services, driver, device and interface keys in all three
-control sets, ports, LEGACY_ keys, last-known-good entries, OEM INF copies,
-driver files) and the shipped layout C:\\TAVRO\\Setup\\Quellin9.exe beside
-C:\\TAVRO\\Drivers. Then the normal road runs: the removal, notice 15006
-answered, the packages staged, the wizard shown, the phone plugged in
-function by function and the finishing button pressed. Without a display of
-the user's own, the test robot does the clicking and screenshots go to
-build/demo/*.png; with one, the program runs there and the clicks are the
-user's. The report says what was found and removed and what was staged.
+A prefix of its own (<build>/prefixes/demo, tests/prefix.py) gets an earlier
+installation of the phone's drivers (tests/machine.py, the seed of the removal
+suite: device nodes, driver services, driver, device and interface keys in all
+three control sets, ports, LEGACY_ keys, last-known-good entries, OEM INF
+copies, driver files) and the shipped layout C:\\TAVRO\\Setup\\Quellin9.exe
+beside C:\\TAVRO\\Drivers. Then the normal road runs: the removal, notice 15006
+answered, the packages staged, the wizard shown, the phone plugged in function
+by function and the finishing button pressed. Without a display of the user's
+own, the test robot does the clicking and screenshots of the virtual display
+go to build/demo/*.png; with one, the program runs there and the clicks are
+the user's. The report says what was found and removed and what was staged.
 """
+import hashlib
 import os
-import shutil
 import subprocess
 import sys
+import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BUILD = sys.argv[1]
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+import machine  # noqa: E402
+from prefix import ROBOT, Prefix  # noqa: E402
+
+BUILD = os.path.abspath(sys.argv[1])
 INTERACTIVE = len(sys.argv) > 2 and sys.argv[2] == "--interactive"
 VERSION = os.environ.get("QUELLIN_DEMO_VERSION", "winxp")
-WINE = os.environ["WINE"]
-WINESERVER = os.path.join(os.path.dirname(WINE), "wineserver")
 DEMO = os.path.join(ROOT, "build", "demo")
-PREFIX = os.environ["WINEPREFIX"]
-DRIVE_C = os.path.join(PREFIX, "drive_c")
-TOOLS = os.path.join(BUILD, "tests")
-
-# The removal suite's seed is the demo's earlier installation.
-sys.path.insert(0, os.path.join(ROOT, "tests", "removal"))
-sys.argv = [sys.argv[0], BUILD]
-import removal_road  # noqa: E402
-
-EXPORTED = ["SYSTEM", r"SOFTWARE\TAVRO", removal_road.PORTS_KEY,
-            r"SOFTWARE\Microsoft\Windows\CurrentVersion\Unimodem"]
-
-
-def wine(*args, check=True, timeout=300):
-    result = subprocess.run([WINE] + list(args), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                            stdin=subprocess.DEVNULL, timeout=timeout)
-    if check and result.returncode != 0:
-        sys.exit("demo: %s failed with %d" % (" ".join(args), result.returncode))
-    return result.stdout.decode("utf-8", "replace")
+PROGRAM = r"C:\TAVRO\Setup\Quellin9.exe"
 
 
 def prepare_prefix():
-    pristine = subprocess.run([os.path.join(ROOT, "tools", "wine-prefix")], env=dict(
-        os.environ, WINEPREFIX=os.path.join(ROOT, "build", "wine", os.environ["QUELLIN_ARCH"], "prefix")),
-        stdout=subprocess.PIPE, check=True).stdout.decode().strip()
-    subprocess.run([WINESERVER, "-k"], stderr=subprocess.DEVNULL)
-    shutil.rmtree(PREFIX, ignore_errors=True)
-    subprocess.run(["cp", "-a", pristine, PREFIX], check=True)
-    subprocess.run([WINESERVER, "-p"], check=True)
-    subprocess.run([WINE, "wineboot"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                   stdin=subprocess.DEVNULL)
+    p = Prefix(BUILD, "demo").start()
     dist = os.path.join(BUILD, "dist")
-    shutil.copytree(os.path.join(dist, "Setup"), os.path.join(DRIVE_C, "TAVRO", "Setup"))
-    shutil.copytree(os.path.join(dist, "Drivers"), os.path.join(DRIVE_C, "TAVRO", "Drivers"))
-    os.makedirs(os.path.join(DRIVE_C, "demo"))
-    for tool in ["removal_road_helper.exe", "robot.exe"]:
-        shutil.copy(os.path.join(TOOLS, tool), os.path.join(DRIVE_C, "demo", tool))
+    p.install(os.path.join(dist, "Setup"), r"TAVRO\Setup", "Quellin9.exe")
+    p.install(os.path.join(dist, "Drivers"), r"TAVRO\Drivers", *os.listdir(os.path.join(dist, "Drivers")))
     # Wine has no driver-package tool, which the removal starts on Vista and later.
-    shutil.copy(os.path.join(TOOLS, "pnputil.exe"), os.path.join(DRIVE_C, "windows", "system32"))
-    wine("reg", "add", r"HKCU\Software\Wine\AppDefaults\Quellin9.exe", "/v", "Version", "/d", VERSION, "/f")
+    p.install(os.path.join(BUILD, "tests"), r"windows\system32", "pnputil.exe")
+    p.version("Quellin9.exe", VERSION)
+    return p
 
 
-def seed():
-    with open(os.path.join(DRIVE_C, "demo", "seed.txt"), "w", encoding="latin-1") as f:
-        f.write("\n".join(removal_road.seed_lines()) + "\n")
-    wine(r"C:\demo\removal_road_helper.exe", "seed", r"C:\demo\seed.txt")
-    removal_road.seed_files(DRIVE_C)
+def screen():
+    return subprocess.run("xwd -root -silent", shell=True, stdout=subprocess.PIPE, check=True).stdout
 
 
-def snapshot(name):
-    wine(r"C:\demo\removal_road_helper.exe", "export", "C:\\demo\\" + name, *EXPORTED)
-    with open(os.path.join(DRIVE_C, "demo", name), encoding="latin-1") as f:
-        registry = set(line for line in f.read().splitlines() if line)
-    files = set()
-    windows = os.path.join(DRIVE_C, "windows")
-    for folder in ["inf", "LastGood", os.path.join("system32", "drivers")]:
-        for base, _, names in os.walk(os.path.join(windows, folder)):
-            for n in names:
-                files.add(os.path.relpath(os.path.join(base, n), DRIVE_C))
-    return registry, files
+def shot(name):
+    subprocess.run(["convert", "xwd:-", os.path.join(DEMO, name + ".png")], input=screen(), check=True)
 
 
-def run_road():
+def robot(p, *steps):
+    output = p.wine(ROBOT, *steps)[1]
+    return dict(line.split("=", 1) for line in output.splitlines() if "=" in line)
+
+
+def run_road(p):
     if INTERACTIVE:
         print("== The program runs on your display; the clicks are yours.")
-        wine(r"C:\TAVRO\Setup\Quellin9.exe", check=False, timeout=None)
+        p.wine(PROGRAM, check=False, timeout=None)
         return {}
-    shot = lambda name: "shot=Z:" + os.path.join(DEMO, name + ".bmp").replace("/", "\\")
-    steps = ["sleep=4000", shot("1-notice"), "box=ok@notice", "wizard@waiting", shot("2-waiting"),
-             "plug=0", "plug=1", "wizard@halfway", shot("3-halfway"), "plug=2", "plug=3", "wizard@done",
-             shot("4-finished"), "press=3", "exit"]
-    output = wine(r"C:\demo\robot.exe", "run", r"C:\TAVRO\Setup\Quellin9.exe", "/I", "--", *steps)
-    facts = dict(line.split("=", 1) for line in output.splitlines() if "=" in line)
-    for name in ["1-notice", "2-waiting", "3-halfway", "4-finished"]:
-        bmp = os.path.join(DEMO, name + ".bmp")
-        if os.path.exists(bmp):
-            subprocess.run(["convert", bmp, os.path.join(DEMO, name + ".png")], check=True)
-            os.remove(bmp)
+    program = p.popen(PROGRAM, "/I")
+    # The removal runs first; the notice is the first thing on the black screen.
+    for _ in range(300):
+        mean = subprocess.run(["convert", "xwd:-", "-format", "%[fx:mean]", "info:"], input=screen(),
+                              stdout=subprocess.PIPE, check=True).stdout
+        if float(mean or 0) > 0.01:
+            break
+        time.sleep(0.2)
+    time.sleep(0.5)
+    shot("1-notice")
+    facts = robot(p, "box=ok@notice", "wizard@waiting")
+    shot("2-waiting")
+    facts.update(robot(p, "plug=0", "plug=1", "wizard@halfway"))
+    shot("3-halfway")
+    facts.update(robot(p, "plug=2", "plug=3", "wizard@done"))
+    shot("4-finished")
+    robot(p, "press=3")
+    facts["exit1"] = str(program.wait(timeout=60))
     return facts
 
 
-def removed_keys(before, after):
-    keys = sorted(line[2:] for line in before - after if line.startswith("K "))
+def report(p, before, after, facts):
+    reg_before, reg_after = {x for x in before if x[0] in "KV"}, {x for x in after if x[0] in "KV"}
+    # "F <path> <digest> <mode>"
+    files_before, files_after = ({x[2:].rsplit(" ", 2)[0]: x.rsplit(" ", 2)[1] for x in s if x[0] == "F"}
+                                 for s in (before, after))
+    keys = sorted(line[2:] for line in reg_before - reg_after if line.startswith("K "))
     top = [k for k in keys if not any(k.startswith(other + "\\") for other in keys if other != k)]
-    return keys, top
-
-
-def report(before, after, facts):
-    (reg_before, files_before), (reg_after, files_after) = before, after
-    keys, top = removed_keys(reg_before, reg_after)
-    gone_keys = set(keys)
     values = sorted(line for line in reg_before - reg_after
-                    if line.startswith("V ") and line[2:].split("\t")[0] not in gone_keys)
+                    if line.startswith("V ") and line[2:].split("\t")[0] not in keys)
     print("\n== Found and removed (%d keys in %d trees, %d values changed or deleted)" %
           (len(keys), len(top), len(values)))
     for k in top:
@@ -126,15 +98,15 @@ def report(before, after, facts):
         path, name = v[2:].split("\t")[:2]
         still = any(line.startswith("V " + path + "\t" + name + "\t") for line in reg_after)
         print("   value %s\\%s%s" % (path, name, " (changed)" if still else ""))
-    for f in sorted(files_before - files_after):
-        print("   file  C:\\" + f.replace(os.sep, "\\"))
+    for f in sorted(set(files_before) - set(files_after)):
+        print("   file  C:\\" + f)
     print("\n== Staged in the driver store")
-    drivers = os.path.join(DRIVE_C, "TAVRO", "Drivers")
-    packages = {open(os.path.join(drivers, n), "rb").read(): n for n in os.listdir(drivers) if n.endswith(".inf")}
-    for f in sorted(files_after - files_before):
-        path = os.path.join(DRIVE_C, f)
-        origin = packages.get(open(path, "rb").read()) if f.lower().endswith(".inf") else None
-        print("   C:\\%s%s" % (f.replace(os.sep, "\\"), "  (copy of " + origin + ")" if origin else ""))
+    drivers = p.windows_path(r"C:\TAVRO\Drivers")
+    packages = {hashlib.sha256(open(os.path.join(drivers, n), "rb").read()).hexdigest()[:16]: n
+                for n in os.listdir(drivers) if n.endswith(".inf")}
+    for f in sorted(set(files_after) - set(files_before)):
+        origin = packages.get(files_after[f]) if f.endswith(".inf") else None
+        print("   C:\\%s%s" % (f, "  (copy of " + origin + ")" if origin else ""))
     if facts:
         print("\n== The wizard")
         print("   notice:  %s" % facts.get("notice.caption", "?"))
@@ -156,19 +128,19 @@ def main():
     for n in os.listdir(DEMO):
         if n.endswith(".png"):
             os.remove(os.path.join(DEMO, n))
-    print("== Preparing %s (Windows version as Wine reports it: %s)" % (PREFIX, VERSION))
-    prepare_prefix()
+    print("== Preparing %s (Windows version as Wine reports it: %s)" % (Prefix(BUILD, "demo").path, VERSION))
+    p = prepare_prefix()
     try:
-        seed()
-        before = snapshot("before.txt")
+        p.seed(machine.seed_lines())
+        before = p.export(machine.EXPORTED, machine.FILE_FOLDERS)
         print("== Seeded an earlier installation: %d registry lines, %d files in the Windows folders" %
-              (len(before[0]), len(before[1])))
-        print("== Running C:\\TAVRO\\Setup\\Quellin9.exe")
-        facts = run_road()
-        after = snapshot("after.txt")
-        report(before, after, facts)
+              (sum(x[0] != "F" for x in before), sum(x[0] == "F" for x in before)))
+        print("== Running " + PROGRAM)
+        facts = run_road(p)
+        after = p.export(machine.EXPORTED, machine.FILE_FOLDERS)
+        report(p, before, after, facts)
     finally:
-        subprocess.run([WINESERVER, "-k"], stderr=subprocess.DEVNULL)
+        p.stop()
 
 
 if __name__ == "__main__":

@@ -1,409 +1,324 @@
-// robot.exe: drives Quellin9.exe for the process-level tests the way a user
-// and Plug and Play would, and prints what it sees.
-//
+// robot.exe: the tests' hands on a Wine machine. It seeds and exports the
+// registry and drives Quellin9.exe as a user and Plug and Play would.
+//   robot.exe seed <seed file>   apply support/seed.h lines; 1 when one failed
+//   robot.exe export <output file> <HKLM path>...   ExportRegistry, one a line
+//   robot.exe close-launcher     WM_CLOSE to the launcher stand-in's windows
 //   robot.exe [run <exe> [program arguments...] --] <step>...
-//
-// "run" starts the program (instance 1); the steps follow in order, one
-// argument each; "@tag" at the end names the keys a step prints. Output is
-// one "key=value" line per fact; texts are UTF-8 with \n, \r and \\ for a
-// line feed, a carriage return and a backslash, as the string table's source
-// writes them. Exit code 0 when every step worked; 1 after an
-// "error=<step>: <reason>" line; 2 for a usage error. Instances still running
-// at the end are reported as left_running<n>=1 and ended.
-//
-// Steps (each wait is at most 60 s):
-//   box=ok|cancel[@tag]  wait for the next message box, print tag.caption,
-//                        tag.text, tag.buttons ("OK" or "OK,Cancel"), answer
-//                        it and wait until it is gone. Default tag box<n>.
-//   wizard[@tag]         wait for the wizard and print tag.caption, .text1000,
-//                        .text1001, .button<n>.text/.enabled/.default/.focus
-//                        for n = 2 (Cancel) and 3 (Next or End),
-//                        .progress.pos, .progress.range ("0..4"), .rect
-//                        (left,top,right,bottom), .screen (WxH), .template
-//                        (101, 102 or ?, from the client size in the Cancel
-//                        button's dialog units), .iconic, .foreground.
-//   plug=<n>             write the keys Plug and Play writes for function n
-//                        (0 the composite device, class USB; 1 the modem on
-//                        COM3; 2 and 3 ports on COM4 and COM5) below
-//                        HKLM\System\CurrentControlSet\Enum\USB, then send
-//                        WM_DEVICECHANGE to the wizard.
-//   unplug               delete the device keys of the phone's four ids.
-//   press=<id>           press wizard button <id> (2 Cancel, 3 Next or End).
-//   close, minimize      send WM_CLOSE to the wizard (as a second start
-//                        does), or minimise it.
-//   start[=<args>]       start one more instance with <args> (one argument).
-//   exit[=<n>][@tag]     wait for instance n (default 1) to end; print
-//                        tag=<exit code> (default exit<n>).
-//   nowizard[@tag]       print tag=1 when no wizard is shown, else 0.
-//   state[@tag]          print tag.flag (InstallFlag, or "absent") and
-//                        tag.phone (1 or 0 per id for its device keys).
-//   setflag=<value>      write InstallFlag, creating the product key.
-//   shot=<file.bmp>      save the screen as a 24-bit BMP (a Windows path).
-//   sleep=<ms>           wait.
-//
-// Example: robot.exe run Z:\q\Setup\Quellin9.exe /I -- box=ok@notice wizard
-//              plug=0 plug=1 plug=2 plug=3 wizard@done press=3 exit
+// "run" starts the program (instance 1), then the steps run in order; "@tag"
+// names the keys a step prints. Output: "key=value" lines, texts in UTF-8
+// with \n, \r and \\ escaped as the string table's source writes them. Exit
+// 0 when every step worked, 1 after "error=<step>: <reason>", 2 on misuse.
+// Instances still running at the end are reported (left_running<n>=1) and
+// ended. A wait lasts at most 60 s, less once every instance has ended.
+//   box=ok|cancel[@tag]  answer the next box; print tag.caption, .text and
+//                        .buttons ("OK" or "OK,Cancel"); tag box<n>
+//   boxes[=<seconds>]    until instance 1 ends (90 s) answer its boxes with OK,
+//                        printing box<n>.caption and .text; then exit1=<code>
+//   wizard[@tag]         tag.caption, .text1000, .text1001, .button<2|3>.text,
+//                        .enabled, .default, .focus, .progress.pos, .progress.range
+//                        ("0..4"), .rect (l,t,r,b), .screen (WxH), .template
+//                        (101, 102 or ?), .iconic, .foreground
+//   plug=<0..3>          write the keys Plug and Play writes for function n
+//                        (composite USB; modem COM3; ports COM4, COM5), then
+//                        send WM_DEVICECHANGE to the wizard; unplug deletes them
+//   press=<id>, key=<vk> press a wizard button (2 Cancel, 3 Next or End), or type
+//                        a key (27 Escape) into its focus; close sends WM_CLOSE
+//                        (as a second start does), minimize minimises it
+//   start[=<args>]       one more instance; exit[=<n>][@tag] waits for one and
+//                        prints tag (exit<n>)=<code>
+//   nowizard[@tag]       1 when no wizard is shown; state[@tag]: .flag
+//                        (InstallFlag or "absent"), .phone (1/0 per id)
+//   setflag=<value>      write InstallFlag, creating the product key; sleep=<ms>
 #include <windows.h>
 #include <commctrl.h>
 #include <dbt.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "support/seed.h"
+
 namespace {
+
+using std::string;
+using std::to_string;
 
 const char kEnumUsb[] = "System\\CurrentControlSet\\Enum\\USB\\";
 const char kProductKey[] = "SOFTWARE\\TAVRO\\TAVRO GSM GPRS USB Driver TV4170K";
 const DWORD kWaitMs = 60000;
 
-// What Plug and Play leaves for each of the phone's functions.
-const struct {
-    const char* id;
-    const char* instance;
-    const char* deviceClass;
-    const char* port;
-} kFunctions[4] = {
+// What Plug and Play leaves for each of the phone's functions: id, instance, class, port.
+const char* const kFunctions[4][4] = {
     {"VID_1B3F&PID_5C13", "TV4170K0001", "USB", nullptr},
     {"VID_1B3F&PID_5C13&Mi_01", "6&2f1c3a0b&0&0001", "Modem", "COM3"},
     {"VID_1B3F&PID_5C13&Mi_03", "6&2f1c3a0b&0&0003", "Ports", "COM4"},
     {"VID_1B3F&PID_5C13&Mi_05", "6&2f1c3a0b&0&0005", "Ports", "COM5"},
 };
 
-std::string exePath;
+string exePath;
 std::vector<PROCESS_INFORMATION> instances;
-std::set<HWND> answeredBoxes;
+std::set<HWND> answered;
 int boxCount = 0;
 
-void Print(const std::string& key, const std::string& value)
-{
-    std::printf("%s=%s\n", key.c_str(), value.c_str());
-    std::fflush(stdout);
-}
+void Print(const string& key, const string& value) { std::printf("%s=%s\n", key.c_str(), value.c_str()); }
+bool Fail(const string& step, const string& why) { Print("error", step + ": " + why); return false; }
+string Flag(bool value) { return value ? "1" : "0"; }
 
-bool Fail(const std::string& step, const std::string& reason)
-{
-    Print("error", step + ": " + reason);
-    return false;
-}
-
-std::string TextOf(HWND window)
+string TextOf(HWND window)
 {
     wchar_t wide[4096] = L"";
     if (window) GetWindowTextW(window, wide, 4096);
     char utf8[16384] = "";
     WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof(utf8), nullptr, nullptr);
-    std::string out;
-    for (const char* c = utf8; *c; ++c) {
-        if (*c == '\\') out += "\\\\";
-        else if (*c == '\n') out += "\\n";
-        else if (*c == '\r') out += "\\r";
-        else out += *c;
-    }
+    string out;
+    for (const char* c = utf8; *c; ++c)
+        out += *c == '\\' ? "\\\\" : *c == '\n' ? "\\n" : *c == '\r' ? "\\r" : string(1, *c);
     return out;
 }
 
-std::string Flag(bool value) { return value ? "1" : "0"; }
-
-// A shown dialog: the wizard holds the progress bar, a message box its text
-// control 0xFFFF.
-HWND FindDialog(bool wantWizard)
+bool Ended(size_t i) { return WaitForSingleObject(instances[i].hProcess, 0) == WAIT_OBJECT_0; }
+bool AllEnded()
 {
-    for (HWND window = FindWindowExA(nullptr, nullptr, "#32770", nullptr); window;
-         window = FindWindowExA(nullptr, window, "#32770", nullptr)) {
-        if (!IsWindowVisible(window)) continue;
-        bool wizard = GetDlgItem(window, 1003) != nullptr;
-        if (wantWizard && wizard) return window;
-        bool box = !wizard && GetDlgItem(window, 0xFFFF) != nullptr;
-        if (!wantWizard && box && !answeredBoxes.count(window)) return window;
+    for (size_t i = 0; i < instances.size(); ++i) if (!Ended(i)) return false;
+    return !instances.empty();
+}
+
+// A shown dialog (of one process, or of any when 0): the wizard holds the
+// progress bar, a message box its text control 0xFFFF.
+HWND FindDialog(bool wantWizard, DWORD process = 0)
+{
+    for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", nullptr)) != nullptr;) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        if (!IsWindowVisible(w) || (process && owner != process)) continue;
+        bool wizard = GetDlgItem(w, 1003) != nullptr;
+        if (wantWizard ? wizard : !wizard && GetDlgItem(w, 0xFFFF) && !answered.count(w)) return w;
     }
     return nullptr;
 }
 
-HWND WaitForDialog(const std::string& step, bool wantWizard)
+HWND WaitForDialog(const string& step, bool wantWizard)
 {
     for (DWORD waited = 0; waited < kWaitMs; waited += 50) {
         if (HWND found = FindDialog(wantWizard)) return found;
+        if (AllEnded()) break;
         Sleep(50);
     }
     Fail(step, wantWizard ? "no wizard appeared" : "no message box appeared");
     return nullptr;
 }
 
-bool AnswerBox(const std::string& step, const std::string& answer, std::string tag)
+HWND FocusOf(HWND window)
 {
-    if (answer != "ok" && answer != "cancel") return Fail(step, "answer ok or cancel");
-    ++boxCount;
-    if (tag.empty()) tag = "box" + std::to_string(boxCount);
-    HWND box = WaitForDialog(step, false);
-    if (!box) return false;
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof(gui);
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &gui);
+    return gui.hwndFocus;
+}
+
+bool Answer(const string& step, HWND box, const string& tag, int id, bool buttons)
+{
     Print(tag + ".caption", TextOf(box));
     Print(tag + ".text", TextOf(GetDlgItem(box, 0xFFFF)));
-    HWND cancel = GetDlgItem(box, IDCANCEL);
-    Print(tag + ".buttons", cancel && IsWindowVisible(cancel) ? "OK,Cancel" : "OK");
-    int id = answer == "ok" ? IDOK : IDCANCEL;
-    answeredBoxes.insert(box);
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
+    if (buttons) Print(tag + ".buttons", IsWindowVisible(GetDlgItem(box, IDCANCEL)) ? "OK,Cancel" : "OK");
+    answered.insert(box);
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
     for (DWORD waited = 0; IsWindow(box) && waited < kWaitMs; waited += 20) Sleep(20);
     return !IsWindow(box) || Fail(step, "the box stayed open");
 }
 
-// Which template the wizard was built from, judged by its client area in
-// the dialog units of the Cancel button (50 x 15 in both templates).
-std::string TemplateOf(HWND wizard)
+bool WaitForExit(const string& step, size_t number, const string& tag)
 {
-    RECT client;
-    RECT cancel;
-    GetClientRect(wizard, &client);
-    GetWindowRect(GetDlgItem(wizard, IDCANCEL), &cancel);
-    if (cancel.right <= cancel.left || cancel.bottom <= cancel.top) return "?";
-    double width = client.right * 50.0 / (cancel.right - cancel.left);
-    double height = client.bottom * 15.0 / (cancel.bottom - cancel.top);
-    if (std::abs(width - 362) < 4 && std::abs(height - 130) < 4) return "101";
-    if (std::abs(width - 367) < 4 && std::abs(height - 162) < 4) return "102";
-    return "?";
+    if (number < 1 || number > instances.size()) return Fail(step, "no such instance");
+    if (WaitForSingleObject(instances[number - 1].hProcess, kWaitMs) != WAIT_OBJECT_0)
+        return Fail(step, "the program did not end");
+    DWORD code = 0;
+    GetExitCodeProcess(instances[number - 1].hProcess, &code);
+    Print(tag.empty() ? "exit" + to_string(number) : tag, to_string(code));
+    return true;
 }
 
-void ReportWizard(HWND wizard, const std::string& tag)
+bool Boxes(const string& step, DWORD seconds)
 {
-    GUITHREADINFO gui = {};
-    gui.cbSize = sizeof(gui);
-    GetGUIThreadInfo(GetWindowThreadProcessId(wizard, nullptr), &gui);
+    if (instances.empty()) return Fail(step, "no program given with run");
+    for (DWORD start = GetTickCount(); !Ended(0); Sleep(50)) {
+        if (GetTickCount() - start > seconds * 1000) return Fail(step, "the program did not end");
+        if (HWND box = FindDialog(false, instances[0].dwProcessId))
+            if (!Answer(step, box, "box" + to_string(++boxCount), IDOK, false)) return false;
+    }
+    return WaitForExit(step, 1, "");
+}
+
+void ReportWizard(HWND wizard, const string& tag)
+{
+    HWND focus = FocusOf(wizard);
     Print(tag + ".caption", TextOf(wizard));
-    Print(tag + ".text1000", TextOf(GetDlgItem(wizard, 1000)));
-    Print(tag + ".text1001", TextOf(GetDlgItem(wizard, 1001)));
+    for (int id : {1000, 1001}) Print(tag + ".text" + to_string(id), TextOf(GetDlgItem(wizard, id)));
     for (int id : {2, 3}) {
         HWND button = GetDlgItem(wizard, id);
-        std::string key = tag + ".button" + std::to_string(id);
+        string key = tag + ".button" + to_string(id);
         Print(key + ".text", TextOf(button));
         Print(key + ".enabled", Flag(IsWindowEnabled(button)));
-        LONG style = GetWindowLongA(button, GWL_STYLE);
-        Print(key + ".default", Flag((style & BS_TYPEMASK) == BS_DEFPUSHBUTTON));
-        Print(key + ".focus", Flag(gui.hwndFocus == button));
+        Print(key + ".default", Flag((GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON));
+        Print(key + ".focus", Flag(focus == button));
     }
     HWND bar = GetDlgItem(wizard, 1003);
-    Print(tag + ".progress.pos", std::to_string(SendMessageA(bar, PBM_GETPOS, 0, 0)));
-    Print(tag + ".progress.range", std::to_string(SendMessageA(bar, PBM_GETRANGE, TRUE, 0)) + ".." +
-                                       std::to_string(SendMessageA(bar, PBM_GETRANGE, FALSE, 0)));
+    Print(tag + ".progress.pos", to_string(SendMessageA(bar, PBM_GETPOS, 0, 0)));
+    Print(tag + ".progress.range", to_string(SendMessageA(bar, PBM_GETRANGE, TRUE, 0)) + ".." +
+                                       to_string(SendMessageA(bar, PBM_GETRANGE, FALSE, 0)));
     RECT r;
     GetWindowRect(wizard, &r);
-    Print(tag + ".rect", std::to_string(r.left) + "," + std::to_string(r.top) + "," +
-                             std::to_string(r.right) + "," + std::to_string(r.bottom));
-    Print(tag + ".screen",
-          std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "x" + std::to_string(GetSystemMetrics(SM_CYSCREEN)));
-    Print(tag + ".template", TemplateOf(wizard));
+    Print(tag + ".rect", to_string(r.left) + "," + to_string(r.top) + "," + to_string(r.right) + "," +
+                             to_string(r.bottom));
+    Print(tag + ".screen", to_string(GetSystemMetrics(SM_CXSCREEN)) + "x" + to_string(GetSystemMetrics(SM_CYSCREEN)));
+    // The two templates list the same controls in different orders: the
+    // second one is the instruction text in 101, the finishing button in 102.
+    int second = GetDlgCtrlID(GetWindow(GetWindow(wizard, GW_CHILD), GW_HWNDNEXT));
+    Print(tag + ".template", second == 1000 ? "101" : second == 3 ? "102" : "?");
     Print(tag + ".iconic", Flag(IsIconic(wizard)));
     Print(tag + ".foreground", Flag(GetForegroundWindow() == wizard));
 }
 
-// Creates the key below HKLM and writes one value into it.
-bool SetValue(const std::string& path, const char* name, DWORD type, const void* data, DWORD size)
-{
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return false;
-    LONG status = RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
-}
-
-bool SetString(const std::string& path, const char* name, const char* value)
-{
-    return SetValue(path, name, REG_SZ, value, static_cast<DWORD>(lstrlenA(value) + 1));
-}
-
-bool Plug(const std::string& step, const std::string& arg)
+bool Plug(const string& step, const string& arg)
 {
     int index = std::atoi(arg.c_str());
     if (arg.empty() || index < 0 || index > 3) return Fail(step, "plug=0..3");
-    const auto& f = kFunctions[index];
-    std::string path = std::string(kEnumUsb) + f.id + "\\" + f.instance;
-    if (!SetString(path, "Class", f.deviceClass) ||
-        (f.port && !SetString(path + "\\Device Parameters", "PortName", f.port)))
-        return Fail(step, "cannot write the device keys");
+    const char* const* f = kFunctions[index];
+    string path = kEnumUsb + string(f[0]) + "\\" + f[1];
+    std::vector<string> lines = {"sz\t" + path + "\tClass\t" + f[2]};
+    if (f[3]) lines.push_back("sz\t" + path + "\\Device Parameters\tPortName\t" + f[3]);
+    if (ApplySeed(lines)) return Fail(step, "cannot write the device keys");
     HWND wizard = WaitForDialog(step, true);
     DWORD_PTR answer = 0;
-    if (wizard &&
-        !SendMessageTimeoutA(wizard, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, SMTO_NORMAL, 10000, &answer))
-        return Fail(step, "the wizard did not answer WM_DEVICECHANGE");
-    return wizard != nullptr;
+    return wizard && (SendMessageTimeoutA(wizard, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, SMTO_NORMAL, 10000,
+                                          &answer) ||
+                      Fail(step, "the wizard did not answer WM_DEVICECHANGE"));
 }
 
-void ReportState(const std::string& tag)
+void ReportState(const string& tag)
 {
-    std::string flag = "absent";
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        DWORD value = 0;
-        DWORD size = sizeof(value);
-        if (RegQueryValueExA(key, "InstallFlag", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) ==
-            ERROR_SUCCESS)
-            flag = std::to_string(value);
-        RegCloseKey(key);
-    }
-    Print(tag + ".flag", flag);
-    std::string phone;
+    DWORD flag = 0, size = sizeof(flag);
+    Print(tag + ".flag", RegGetValueA(HKEY_LOCAL_MACHINE, kProductKey, "InstallFlag", RRF_RT_REG_DWORD, nullptr,
+                                      &flag, &size) == ERROR_SUCCESS ? to_string(flag) : "absent");
+    string phone;
     for (const auto& f : kFunctions) {
-        std::string path = kEnumUsb + std::string(f.id);
-        LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
-        phone += Flag(status == ERROR_SUCCESS);
-        if (status == ERROR_SUCCESS) RegCloseKey(key);
+        HKEY key = nullptr;
+        phone += Flag(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (kEnumUsb + string(f[0])).c_str(), 0, KEY_READ, &key) == 0);
+        if (key) RegCloseKey(key);
     }
     Print(tag + ".phone", phone);
 }
 
-bool SetFlag(const std::string& step, const std::string& value)
-{
-    DWORD flag = static_cast<DWORD>(std::strtoul(value.c_str(), nullptr, 10));
-    return SetValue(kProductKey, "InstallFlag", REG_DWORD, &flag, sizeof(flag)) ||
-           Fail(step, "cannot write InstallFlag");
-}
-
-bool Start(const std::string& step, const std::string& arguments)
+bool Start(const string& step, const string& arguments)
 {
     if (exePath.empty()) return Fail(step, "no program given with run");
-    std::string line = "\"" + exePath + "\"" + (arguments.empty() ? "" : " " + arguments);
+    string line = "\"" + exePath + "\"" + (arguments.empty() ? "" : " " + arguments);
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(exePath.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
-        return Fail(step, "cannot start " + exePath + " (error " + std::to_string(GetLastError()) + ")");
+    if (!CreateProcessA(exePath.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return Fail(step, "cannot start " + exePath + " (error " + to_string(GetLastError()) + ")");
     instances.push_back(process);
     return true;
 }
 
-bool WaitForExit(const std::string& step, int number, const std::string& tag)
+bool RunStep(const string& step)
 {
-    if (number < 1 || number > static_cast<int>(instances.size())) return Fail(step, "no such instance");
-    HANDLE process = instances[number - 1].hProcess;
-    if (WaitForSingleObject(process, kWaitMs) != WAIT_OBJECT_0) return Fail(step, "the program did not end");
-    DWORD code = 0;
-    GetExitCodeProcess(process, &code);
-    Print(tag.empty() ? "exit" + std::to_string(number) : tag, std::to_string(code));
-    return true;
-}
-
-bool Screenshot(const std::string& step, const std::string& file)
-{
-    BITMAPINFOHEADER header = {};
-    header.biSize = sizeof(header);
-    header.biWidth = GetSystemMetrics(SM_CXSCREEN);
-    header.biHeight = GetSystemMetrics(SM_CYSCREEN);
-    header.biPlanes = 1;
-    header.biBitCount = 24;
-    header.biSizeImage = ((header.biWidth * 3 + 3) & ~3) * header.biHeight;
-    std::vector<char> pixels(header.biSizeImage);
-
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, header.biWidth, header.biHeight);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    bool ok = BitBlt(memory, 0, 0, header.biWidth, header.biHeight, screen, 0, 0, SRCCOPY) != FALSE;
-    SelectObject(memory, old);
-    ok = ok && GetDIBits(screen, bitmap, 0, header.biHeight, pixels.data(),
-                         reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS) == header.biHeight;
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-
-    BITMAPFILEHEADER fileHeader = {};
-    fileHeader.bfType = 0x4D42;  // "BM"
-    fileHeader.bfOffBits = sizeof(fileHeader) + sizeof(header);
-    fileHeader.bfSize = fileHeader.bfOffBits + header.biSizeImage;
-    FILE* out = ok ? std::fopen(file.c_str(), "wb") : nullptr;
-    ok = out && std::fwrite(&fileHeader, sizeof(fileHeader), 1, out) == 1 &&
-         std::fwrite(&header, sizeof(header), 1, out) == 1 &&
-         std::fwrite(pixels.data(), pixels.size(), 1, out) == 1;
-    if (out) std::fclose(out);
-    if (!ok) return Fail(step, "cannot save the screen to " + file);
-    Print("shot", file);
-    return true;
-}
-
-bool RunStep(const std::string& step)
-{
-    std::string name = step.substr(0, step.rfind('@'));
-    std::string tag = name.size() < step.size() ? step.substr(name.size() + 1) : "";
-    std::string arg;
+    string name = step.substr(0, step.rfind('@'));
+    string tag = name.size() < step.size() ? step.substr(name.size() + 1) : "";
     size_t eq = name.find('=');
-    if (eq != std::string::npos) {
-        arg = name.substr(eq + 1);
-        name.resize(eq);
-    }
-    auto orDefault = [&](const std::string& fallback) { return tag.empty() ? fallback : tag; };
+    string arg = eq == string::npos ? "" : name.substr(eq + 1);
+    name = name.substr(0, eq);
+    int number = std::atoi(arg.c_str());
+    auto tagOr = [&](const string& fallback) { return tag.empty() ? fallback : tag; };
 
-    if (name == "box") return AnswerBox(step, arg, tag);
+    if (name == "box") {
+        if (arg != "ok" && arg != "cancel") return Fail(step, "answer ok or cancel");
+        string boxTag = tagOr("box" + to_string(++boxCount));
+        HWND box = WaitForDialog(step, false);
+        return box && Answer(step, box, boxTag, arg == "ok" ? IDOK : IDCANCEL, true);
+    }
+    if (name == "boxes") return Boxes(step, arg.empty() ? 90 : number);
     if (name == "plug") return Plug(step, arg);
     if (name == "unplug") {
-        for (const auto& f : kFunctions)
-            RegDeleteTreeA(HKEY_LOCAL_MACHINE, (kEnumUsb + std::string(f.id)).c_str());
+        for (const auto& f : kFunctions) RegDeleteTreeA(HKEY_LOCAL_MACHINE, (kEnumUsb + string(f[0])).c_str());
         return true;
     }
-    if (name == "wizard" || name == "press" || name == "close" || name == "minimize") {
+    if (name == "wizard" || name == "press" || name == "key" || name == "close" || name == "minimize") {
         HWND wizard = WaitForDialog(step, true);
         if (!wizard) return false;
-        int id = std::atoi(arg.c_str());
-        if (name == "wizard") ReportWizard(wizard, orDefault("wizard"));
+        if (name == "wizard") ReportWizard(wizard, tagOr("wizard"));
         if (name == "press")
-            PostMessageA(wizard, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(GetDlgItem(wizard, id)));
+            PostMessageA(wizard, WM_COMMAND, MAKEWPARAM(number, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(wizard, number)));
+        HWND focus = FocusOf(wizard) ? FocusOf(wizard) : wizard;
+        if (name == "key") PostMessageA(focus, WM_KEYDOWN, number, 1);
+        if (name == "key") PostMessageA(focus, WM_KEYUP, number, 0xC0000001);
         DWORD_PTR answer = 0;
         if (name == "close") SendMessageTimeoutA(wizard, WM_CLOSE, 0, 0, SMTO_NORMAL, 10000, &answer);
-        if (name == "minimize") {
-            ShowWindowAsync(wizard, SW_MINIMIZE);
-            for (int i = 0; i < 100 && !IsIconic(wizard); ++i) Sleep(20);
-        }
+        if (name == "minimize") ShowWindowAsync(wizard, SW_MINIMIZE);
+        for (int i = 0; name == "minimize" && i < 100 && !IsIconic(wizard); ++i) Sleep(20);
+        // Back once the wizard has handled what was posted: the second sent
+        // message waits behind the posted ones.
+        for (int i = 0; i < 2; ++i) SendMessageTimeoutA(wizard, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &answer);
         return true;
     }
     if (name == "start") return Start(step, arg);
-    if (name == "exit") return WaitForExit(step, arg.empty() ? 1 : std::atoi(arg.c_str()), tag);
-    if (name == "nowizard") {
-        Print(orDefault("nowizard"), Flag(FindDialog(true) == nullptr));
-        return true;
-    }
-    if (name == "state") {
-        ReportState(orDefault("state"));
-        return true;
-    }
-    if (name == "setflag") return SetFlag(step, arg);
-    if (name == "shot") return Screenshot(step, arg);
-    if (name == "sleep") {
-        Sleep(static_cast<DWORD>(std::atoi(arg.c_str())));
-        return true;
-    }
-    return Fail(step, "unknown step");
+    if (name == "exit") return WaitForExit(step, arg.empty() ? 1 : number, tag);
+    if (name == "nowizard") Print(tagOr("nowizard"), Flag(FindDialog(true) == nullptr));
+    if (name == "state") ReportState(tagOr("state"));
+    if (name == "setflag" && ApplySeed({"dword\t" + string(kProductKey) + "\tInstallFlag\t" + arg}))
+        return Fail(step, "cannot write InstallFlag");
+    if (name == "sleep") Sleep(static_cast<DWORD>(number));
+    return name == "nowizard" || name == "state" || name == "setflag" || name == "sleep" ||
+           Fail(step, "unknown step");
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    string verb = argc > 1 ? argv[1] : "";
+    if (verb == "seed" && argc == 3) {
+        std::vector<string> lines = ReadLines(argv[2]);
+        if (lines.empty()) std::fprintf(stderr, "cannot read %s\n", argv[2]);
+        return lines.empty() || ApplySeed(lines) ? 1 : 0;
+    }
+    if (verb == "export" && argc > 3) {
+        std::ofstream out(argv[2], std::ios::binary);
+        for (const string& line : ExportRegistry(std::vector<string>(argv + 3, argv + argc))) out << line << "\n";
+        return out ? 0 : 1;
+    }
+    if (verb == "close-launcher") {
+        const char* standIn = "QuellinLauncherStandIn";
+        for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, standIn, nullptr)) != nullptr;)
+            PostMessageA(w, WM_CLOSE, 0, 0);
+        return 0;
+    }
     int first = 1;
-    if (argc > 2 && std::string(argv[1]) == "run") {
+    if (verb == "run" && argc > 2) {
         exePath = argv[2];
-        std::string arguments;
-        for (first = 3; first < argc && std::string(argv[first]) != "--"; ++first)
-            arguments += (arguments.empty() ? "" : " ") + std::string(argv[first]);
+        string arguments;
+        for (first = 3; first < argc && string(argv[first]) != "--"; ++first)
+            arguments += (arguments.empty() ? "" : " ") + string(argv[first]);
         if (first++ == argc) {
             std::fprintf(stderr, "usage: robot.exe [run <exe> [arguments...] --] <step>...\n");
             return 2;
         }
         if (!Start("run", arguments)) first = argc + 1;
     }
-
     bool ok = first <= argc;
     for (int i = first; ok && i < argc; ++i) ok = RunStep(argv[i]);
 
     // Whatever is still running now would outlive the test.
     for (size_t i = 0; i < instances.size(); ++i) {
-        if (WaitForSingleObject(instances[i].hProcess, 0) == WAIT_TIMEOUT) {
-            Print("left_running" + std::to_string(i + 1), "1");
+        if (!Ended(i)) {
+            Print("left_running" + to_string(i + 1), "1");
             TerminateProcess(instances[i].hProcess, 1);
             WaitForSingleObject(instances[i].hProcess, 5000);
         }
