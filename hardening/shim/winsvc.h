@@ -1,0 +1,1 @@
+// Included by shell/handles.h; what it needs is in windows.h.
