@@ -175,7 +175,7 @@ def seed_files(drive_c, size):
             os.chmod(path, 0o444)
     for i in range(size // 200):
         write(os.path.join(drive_c, "windows", "inf", "oem%d.inf" % (100 + i)),
-              machine.inf_text("Tavro_wmc", r"USB\VID_%04X&PID_1000" % (0x400 + i)))
+              machine.inf_text(r"USB\VID_%04X&PID_1000" % (0x400 + i)))
 
 
 def write(path, text):

@@ -1,6 +1,7 @@
 // What the roads cannot reach on Wine: each test fakes one import for one case
 // and says why in its first line.
 #include <windows.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,6 @@
 #include "shell/product.h"
 #include "shell/text.h"
 #include "support/box_recorder.h"
-#include "support/fault.h"
 #include "support/seed.h"
 #include "wizard/install_wizard.h"
 
@@ -23,17 +23,12 @@ bool Exists(const std::string& path) { return !ExportRegistry({path}).empty(); }
 
 BOOL WINAPI UsersOnlyToken(HANDLE, TOKEN_INFORMATION_CLASS cls, LPVOID out, DWORD length, PDWORD needed)
 {
-    static BYTE sid[SECURITY_MAX_SID_SIZE];
-    DWORD sidSize = sizeof(sid);
-    CreateWellKnownSid(WinBuiltinUsersSid, nullptr, sid, &sidSize);
+    static BYTE users[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof(users);
+    CreateWellKnownSid(WinBuiltinUsersSid, nullptr, users, &size);
     *needed = sizeof(TOKEN_GROUPS);
-    if (cls != TokenGroups || length < *needed) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    auto* groups = static_cast<TOKEN_GROUPS*>(out);
-    groups->GroupCount = 1;
-    groups->Groups[0] = {sid, SE_GROUP_ENABLED | SE_GROUP_MANDATORY};
+    if (cls != TokenGroups || length < *needed) return SetLastError(ERROR_INSUFFICIENT_BUFFER), FALSE;
+    *static_cast<TOKEN_GROUPS*>(out) = {1, {{users, SE_GROUP_ENABLED | SE_GROUP_MANDATORY}}};
     return TRUE;
 }
 
@@ -44,31 +39,28 @@ TEST(Rights, WithoutAdministratorsOnlyTheFlagIsResetAndTheBoxShown)
     ASSERT_TRUE(token.Applied());
     for (bool keyExists : {true, false}) {
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH);
-        if (keyExists) {
-            ASSERT_EQ(0, ApplySeed({"dword\t" PRODUCT_KEY_PATH "\tInstallFlag\t1"}));
-        }
+        ASSERT_EQ(0, ApplySeed({keyExists ? "dword\t" PRODUCT_KEY_PATH "\tInstallFlag\t1" : ""}));
         for (const char* line : {"", "/R", "/I"}) {
             BoxRecorder boxes;
             EXPECT_EQ(0, RunProgram(GetModuleHandleA(nullptr), line));
             ASSERT_EQ(1u, boxes.Count()) << line << boxes.Describe();
-            EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION), boxes.Boxes()[0].style);
-            EXPECT_EQ(PROGRAM_TITLE, boxes.Boxes()[0].caption);
-            EXPECT_NE(std::string::npos, boxes.Boxes()[0].text.find("TAVRO GSM/GPRS USB Driver"));
-            std::vector<std::string> flag = ExportRegistry({PRODUCT_KEY_PATH});
-            std::vector<std::string> want;
+            const RecordedBox& box = boxes.Boxes()[0];
+            EXPECT_TRUE(box.style == MB_ICONINFORMATION && box.caption == PROGRAM_TITLE &&
+                        box.text.find("TAVRO GSM/GPRS USB Driver") != std::string::npos) << boxes.Describe();
+            std::vector<std::string> want;  // the flag is reset, the key never created
             if (keyExists) want = {"K " PRODUCT_KEY_PATH, "V " PRODUCT_KEY_PATH "\tInstallFlag\t4\t00000000"};
-            EXPECT_EQ(want, flag) << "the flag is reset, the key never created";
+            EXPECT_EQ(want, ExportRegistry({PRODUCT_KEY_PATH})) << line;
         }
     }
 }
 
-unsigned short reportedServicePack;
+int reportedServicePack;  // below 0: the query fails
 BOOL WINAPI XpWithServicePack(OSVERSIONINFOA* info)
 {
-    if (info->dwOSVersionInfoSize < sizeof(OSVERSIONINFOEXA)) return FALSE;
     auto* ex = reinterpret_cast<OSVERSIONINFOEXA*>(info);
+    if (reportedServicePack < 0 || info->dwOSVersionInfoSize < sizeof(*ex)) return FALSE;
     ex->dwMajorVersion = 5, ex->dwMinorVersion = 1, ex->dwPlatformId = VER_PLATFORM_WIN32_NT;
-    ex->wServicePackMajor = reportedServicePack;
+    ex->wServicePackMajor = static_cast<WORD>(reportedServicePack);
     return TRUE;
 }
 
@@ -77,15 +69,19 @@ TEST(InstructionText, XpBelowServicePackTwoGetsTheNewHardwareTexts)
     // Wine reports XP with service pack 3 only.
     ImportPatch version("kernel32.dll", "GetVersionExA", reinterpret_cast<void*>(&XpWithServicePack));
     ASSERT_TRUE(version.Applied());
-    const struct { unsigned short pack; UINT install, other; } rows[] = {
-        {0, 15002, 15004}, {1, 15002, 15004}, {2, 15009, 15010}, {3, 15009, 15010}};
+    const struct { int pack; UINT install, other; } rows[] = {
+        {-1, 15002, 15004}, {0, 15002, 15004}, {1, 15002, 15004}, {2, 15009, 15010}, {3, 15009, 15010}};
     for (const auto& row : rows) {
         reportedServicePack = row.pack;
         EXPECT_EQ(row.install, InstructionTextId(OsWinXP, 1)) << "SP" << row.pack;
         EXPECT_EQ(row.other, InstructionTextId(OsWinXP, 0)) << "SP" << row.pack;
     }
-    FAIL_CALL(kernel32.dll, GetVersionExA, FALSE, ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(15002u, InstructionTextId(OsWinXP, 1)) << "a failed query counts as below 2";
+}
+
+LPVOID WINAPI NoMemory(HANDLE, DWORD, SIZE_T)
+{
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
 }
 
 TEST(Placeholders, APairThatCouldNotBeStoredFailsSubstitution)
@@ -93,7 +89,8 @@ TEST(Placeholders, APairThatCouldNotBeStoredFailsSubstitution)
     // An allocation failure cannot be provoked in the real program.
     Placeholders().Clear();
     {
-        FAIL_CALL(kernel32.dll, HeapAlloc, nullptr, ERROR_NOT_ENOUGH_MEMORY, 0, 1);
+        ImportPatch heap("kernel32.dll", "HeapAlloc", reinterpret_cast<void*>(&NoMemory));
+        ASSERT_TRUE(heap.Applied());
         Placeholders().AddPlaceholder("<%SERIES%>", "GSM");
     }
     Placeholders().AddPlaceholder("<%CATEGORY%>", "GSM/GPRS");
@@ -138,48 +135,26 @@ TEST(InterfaceSweep, AClassThatVanishesAfterTheListingIsSimplyAbsent)
 }
 
 decltype(&RegDeleteKeyA) realDelete;
-LONG WINAPI DeleteOnlyWhenAdministratorsMayDelete(HKEY parent, LPCSTR name)
+LONG WINAPI DeleteOnlyWithFullControl(HKEY parent, LPCSTR name)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(parent, name, 0, READ_CONTROL, &key) != ERROR_SUCCESS) return ERROR_FILE_NOT_FOUND;
-    BYTE buffer[4096] = {};
-    DWORD size = sizeof(buffer);
-    LONG status = RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, buffer, &size);
-    RegCloseKey(key);
-    BOOL present = FALSE, defaulted = FALSE;
-    ACL* dacl = nullptr;
-    BYTE admins[SECURITY_MAX_SID_SIZE];
-    DWORD sidSize = sizeof(admins);
-    CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &sidSize);
-    bool granted = false;
-    if (status == ERROR_SUCCESS && GetSecurityDescriptorDacl(buffer, &present, &dacl, &defaulted) && dacl)
-        for (DWORD i = 0; i < dacl->AceCount; ++i) {
-            ACCESS_ALLOWED_ACE* ace = nullptr;
-            if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
-                EqualSid(&ace->SidStart, admins) && (ace->Mask & KEY_ALL_ACCESS) == KEY_ALL_ACCESS)
-                granted = true;
-        }
-    return granted ? realDelete(parent, name) : ERROR_ACCESS_DENIED;
+    HKEY key = nullptr;  // Wine checks the key's DACL for everything but DELETE
+    LONG status = RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &key);
+    if (key) RegCloseKey(key);
+    return status == ERROR_SUCCESS ? realDelete(parent, name) : status;
 }
 
 // Full control for LocalSystem, reading for the Administrators: a driver key
 // as Windows 2000 and XP protect it.
 void Protect(const std::string& path)
 {
-    BYTE system[SECURITY_MAX_SID_SIZE], admins[SECURITY_MAX_SID_SIZE], acl[256], sd[SECURITY_DESCRIPTOR_MIN_LENGTH];
-    DWORD size = sizeof(system);
-    CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &size);
-    size = sizeof(admins);
-    CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size);
-    InitializeAcl(reinterpret_cast<ACL*>(acl), sizeof(acl), ACL_REVISION);
-    AddAccessAllowedAce(reinterpret_cast<ACL*>(acl), ACL_REVISION, KEY_ALL_ACCESS, system);
-    AddAccessAllowedAce(reinterpret_cast<ACL*>(acl), ACL_REVISION, KEY_READ, admins);
-    InitializeSecurityDescriptor(sd, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(sd, TRUE, reinterpret_cast<ACL*>(acl), FALSE);
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KA;;;SY)(A;;KR;;;BA)", SDDL_REVISION_1,
+                                                                     &sd, nullptr));
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC, &key));
     EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd));
     RegCloseKey(key);
+    LocalFree(sd);
 }
 
 TEST(DriverKeys, XpGrantsTheAdministratorsEachKeyBeforeDeletingIt)
@@ -187,7 +162,7 @@ TEST(DriverKeys, XpGrantsTheAdministratorsEachKeyBeforeDeletingIt)
     // Wine lets a key's owner delete it whatever its DACL says; Windows 2000 and XP protect driver keys.
     const std::string device = R"(SYSTEM\ControlSet001\Enum\USB\VID_1B3F&PID_5C13\5&1)";
     const std::string driver = R"(SYSTEM\ControlSet001\Control\Class\{36FC9E60-C465-11CF-8056-444553540000}\0021)";
-    ImportPatch del("advapi32.dll", "RegDeleteKeyA", reinterpret_cast<void*>(&DeleteOnlyWhenAdministratorsMayDelete));
+    ImportPatch del("advapi32.dll", "RegDeleteKeyA", reinterpret_cast<void*>(&DeleteOnlyWithFullControl));
     realDelete = reinterpret_cast<decltype(&RegDeleteKeyA)>(del.Original());
     for (OsClass os : {OsWinXP, OsWinServer2003}) {
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, driver.c_str());

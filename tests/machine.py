@@ -27,58 +27,58 @@ EXPORTED = ["SYSTEM", r"SOFTWARE\TAVRO", PORTS_KEY, r"SOFTWARE\Microsoft\Windows
 FILE_FOLDERS = ["inf", "LastGood", r"system32\drivers"]
 
 
-def device(id, inst, cls, drv, svc, inf, port, desc, hw, iface=None, lower_iface=False):
-    return dict(id=id, inst=inst, cls=cls, drv=drv, svc=svc, inf=inf, port=port, desc=desc, hw=hw,
-                iface=iface, lower_iface=lower_iface)
+FIELDS = "id inst cls drv svc inf port desc iface".split()
 
 
-def hw(id):
-    base, _, mi = id.upper().partition("&MI")
-    return ["USB\\" + base + "&REV_0100" + ("&MI" + mi if mi else ""), "USB\\" + id.upper()]
+def devices(rows):
+    """Devices from table rows; hardware ids as Windows lists them, with revision first."""
+    out = []
+    for row in rows:
+        d = dict(zip(FIELDS, row))
+        base, _, mi = d["id"].upper().partition("&MI")
+        d["hw"] = ["USB\\" + base + "&REV_0100" + ("&MI" + mi if mi else ""), "USB\\" + d["id"].upper()]
+        out.append(d)
+    return out
 
 
-PHONE = [
-    device("VID_1B3F&PID_5C13", "5&1A2B3C4D&0&1", USB_CLASS, "0021", "TVybus", "oem7", None,
-           "TAVRO USB Composite Device", hw("VID_1B3F&PID_5C13"), IF_USB),
-    device("VID_1B3F&PID_5C13&Mi_01", "6&2B3C4D5E&0&0001", MODEM_CLASS, "0003", "TVymdm", "oem12", "COM5",
-           "TV4170K USB Modem", hw("VID_1B3F&PID_5C13&Mi_01"), IF_MODEM),
-    device("VID_1B3F&PID_5C13&Mi_03", "6&2B3C4D5E&0&0003", PORTS_CLASS, "0011", "TVymdfl", "oem13", "COM12",
-           "TAVRO Diagnostic Port", hw("VID_1B3F&PID_5C13&Mi_03"), IF_COMPORT, lower_iface=True),
-    device("VID_1B3F&PID_5C13&Mi_05", "6&2B3C4D5E&0&0005", PORTS_CLASS, "0012", "TVyobex", "oem14", "COM21",
-           "TAVRO OBEX Port", hw("VID_1B3F&PID_5C13&Mi_05"), IF_COMPORT),
-]
+PHONE = devices([
+    ("VID_1B3F&PID_5C13", "5&1A2B3C4D&0&1", USB_CLASS, "0021", "TVybus", "oem7", None, "TAVRO USB Composite Device",
+     IF_USB),
+    ("VID_1B3F&PID_5C13&Mi_01", "6&2B3C4D5E&0&0001", MODEM_CLASS, "0003", "TVymdm", "oem12", "COM5",
+     "TV4170K USB Modem", IF_MODEM),
+    ("VID_1B3F&PID_5C13&Mi_03", "6&2B3C4D5E&0&0003", PORTS_CLASS, "0011", "TVymdfl", "oem13", "COM12",
+     "TAVRO Diagnostic Port", IF_COMPORT),
+    ("VID_1B3F&PID_5C13&Mi_05", "6&2B3C4D5E&0&0005", PORTS_CLASS, "0012", "TVyobex", "oem14", "COM21",
+     "TAVRO OBEX Port", IF_COMPORT)])
 # Another product of the maker (its modem has the very same description), a
 # function of the phone that is none of the four, a serial adapter on COM50.
-OTHERS = [
-    device("VID_1B3F&PID_5C14", "5&9F8E7D6C&0&2", USB_CLASS, "0030", "TVxbus", "oem1", None,
-           "TAVRO Other Phone", hw("VID_1B3F&PID_5C14"), IF_USB),
-    device("VID_1B3F&PID_5C14&Mi_01", "6&1F2E3D4C&0&0001", MODEM_CLASS, "0004", "TVxmdm", "oem1", "COM10",
-           "TV4170K USB Modem", hw("VID_1B3F&PID_5C14&Mi_01"), IF_MODEM),
-    device("VID_1B3F&PID_5C13&MI_07", "6&2B3C4D5E&0&0007", MODEM_CLASS, "0005", "TVxmdm", "oem120", None,
-           "tv4170k usb modem", hw("VID_1B3F&PID_5C13&MI_07")[:1]),
-    device("VID_0403&PID_6001", "A1B2C3D4", PORTS_CLASS, "0013", "FTSER2K", "oem120", "COM50",
-           "USB Serial Port", hw("VID_0403&PID_6001"), IF_COMPORT),
-]
+OTHERS = devices([
+    ("VID_1B3F&PID_5C14", "5&9F8E7D6C&0&2", USB_CLASS, "0030", "TVxbus", "oem1", None, "TAVRO Other Phone", IF_USB),
+    ("VID_1B3F&PID_5C14&Mi_01", "6&1F2E3D4C&0&0001", MODEM_CLASS, "0004", "TVxmdm", "oem1", "COM10",
+     "TV4170K USB Modem", IF_MODEM),
+    ("VID_1B3F&PID_5C13&MI_07", "6&2B3C4D5E&0&0007", MODEM_CLASS, "0005", "TVxmdm", "oem120", None,
+     "tv4170k usb modem", None),
+    ("VID_0403&PID_6001", "A1B2C3D4", PORTS_CLASS, "0013", "FTSER2K", "oem120", "COM50", "USB Serial Port",
+     IF_COMPORT)])
+OTHERS[2]["hw"] = OTHERS[2]["hw"][:1]
 PHONE_SERVICES = ["TVybus", "TVymdfl", "TVymdm", "TVyobex"]
 OTHER_SERVICES = ["TVxbus", "TVxmdm", "FTSER2K", "TVybusX"]
 DRIVER_FILES = ["TVybus.sys", "TVycm.sys", "TVycmnt.sys", "TVymdfl.sys", "TVymdm.sys", "TVymgmt.sys",
                 "TVyobex.sys", "TVywh.sys", "TVywhnt.sys"]
 OTHER_DRIVER_FILES = ["TVxbus.sys", "TVymdm2.sys", "usbser.sys", "usbccgp.sys"]
 ALL_PORTS = [1, 5, 10, 12, 21, 50]
-PORT_VALUES = ["COM1", "COM5", "COM10", "COM12", "COM21", "COM50"]
 LASTGOOD_VALUES = [r"INF\oem7.inf", r"INF\oem7.PNF", r"INF\OEM12.INF", r"INF\oem12.PNF", r"INF\oem13.inf",
                    r"INF\oem14.inf", r"INF\oem1.inf", r"INF\oem120.inf", r"system32\DRIVERS\TVybus.sys"]
 PLUGGED_LASTGOOD = [r"system32\DRIVERS\USBHUB.SYS", r"system32\DRIVERS\usbccgp.sys", r"system32\DRIVERS\usbser.sys",
                     r"inf\usb.inf", r"inf\oem40.inf", r"INF\OEM40.PNF"]
 STALE_INF = "oem30"  # a phone INF that no driver key names
-# Stem -> (model section, its first hardware id). oem31 names the phone only on
-# its second line, oem32 only in a section of another name.
-INFS = {"oem7": ("Tavro_wmc", r"USB\VID_1B3F&PID_5C13&MI_01"), "oem12": ("Tavro_wmc", r"usb\vid_1b3f&pid_5c13&mi_01"),
-        "oem13": ("Tavro_wmc", r"USB\VID_1B3F&PID_5C13&MI_03"), "oem14": ("Tavro_wmc", r"USB\VID_1B3F&PID_5C13&MI_05"),
-        STALE_INF: ("Tavro_wmc", r"USB\VID_1B3F&PID_5C13"), "oem1": ("Tavro_wmc", r"USB\VID_1B3F&PID_5C14"),
-        "oem120": ("Tavro_wmc", r"USB\VID_0403&PID_6001"), "oem31": ("Tavro_wmc", r"USB\VID_0403&PID_6010"),
-        "oem32": ("Other_wmc", r"USB\VID_1B3F&PID_5C13")}
-PLUGGED_INFS = {"usb": ("Tavro_wmc", r"USB\ROOT_HUB"), "oem40": ("Tavro_wmc", r"USB\VID_067B&PID_2303")}
+# Stem -> first hardware id of its model section "Tavro_wmc". oem31 names the
+# phone only on its second line, oem32 only in a section of another name.
+INFS = {"oem7": r"USB\VID_1B3F&PID_5C13&MI_01", "oem12": r"usb\vid_1b3f&pid_5c13&mi_01",
+        "oem13": r"USB\VID_1B3F&PID_5C13&MI_03", "oem14": r"USB\VID_1B3F&PID_5C13&MI_05",
+        STALE_INF: r"USB\VID_1B3F&PID_5C13", "oem1": r"USB\VID_1B3F&PID_5C14", "oem120": r"USB\VID_0403&PID_6001",
+        "oem31": r"USB\VID_0403&PID_6010", "oem32": r"USB\VID_1B3F&PID_5C13"}
+PLUGGED_INFS = {"usb": r"USB\ROOT_HUB", "oem40": r"USB\VID_067B&PID_2303"}
 
 
 def phone(plugged_first=False):
@@ -90,11 +90,7 @@ def phone(plugged_first=False):
 
 def phone_infs(plugged_first=False):
     """Stems of the phone's INF copies that its driver keys name."""
-    return [d["inf"] for d in phone(plugged_first) if d["inf"] in INFS and "PID_5C13" in INFS[d["inf"]][1].upper()]
-
-
-def instance_path(cs, d):
-    return rf"SYSTEM\{cs}\Enum\USB\{d['id']}\{d['inst']}"
+    return [d["inf"] for d in phone(plugged_first) if "PID_5C13" in INFS.get(d["inf"], "").upper()]
 
 
 def interface_name(d):
@@ -108,7 +104,7 @@ def comdb(ports):
     return data.hex()
 
 
-def inf_text(section, hardware_id):
+def inf_text(hardware_id, section="Tavro_wmc"):
     second = "%Other%=Install, USB\\VID_1B3F&PID_5C13\r\n" if hardware_id.endswith("6010") else ""
     return ("[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Ports\r\n"
             "ClassGuid={4D36E978-E325-11CE-BFC1-08002BE10318}\r\nProvider=TAVRO\r\n\r\n"
@@ -129,7 +125,7 @@ def seed_lines(plugged_first=False, windows=r"C:\windows"):
     for cs in CONTROL_SETS:
         control = rf"SYSTEM\{cs}\Control"
         for d in devices:
-            key = instance_path(cs, d)
+            key = rf"SYSTEM\{cs}\Enum\USB\{d['id']}\{d['inst']}"
             values = [("Driver", d["cls"] + "\\" + d["drv"]), ("Service", d["svc"]), ("Mfg", "TAVRO"),
                       ("Class", CLASS_NAMES[d["cls"]])]
             if cs != "CurrentControlSet":
@@ -150,7 +146,8 @@ def seed_lines(plugged_first=False, windows=r"C:\windows"):
             if d["iface"]:
                 text = "USB\\" + d["id"] + "\\" + d["inst"]
                 iface = rf"{control}\DeviceClasses\{d['iface']}\{interface_name(d)}"
-                add("sz", iface, "DeviceInstance", text.lower() if d["lower_iface"] else text)
+                # One function's interface names its device in small letters.
+                add("sz", iface, "DeviceInstance", text.lower() if d["id"].endswith("Mi_03") else text)
                 add("sz", iface + r"\#", "SymbolicLink", "\\\\?\\" + interface_name(d)[4:])
         # Another device's interface, a built-in COM1, the class names.
         add("sz", rf"{control}\DeviceClasses\{IF_COMPORT}\##?#ACPI#PNP0501#1#{IF_COMPORT}", "DeviceInstance",
@@ -168,8 +165,8 @@ def seed_lines(plugged_first=False, windows=r"C:\windows"):
             add("expand_sz", key, "ImagePath", rf"system32\DRIVERS\{name}.sys")
     for name in PHONE_SERVICES + OTHER_SERVICES[:1]:
         add("service", name, rf"system32\DRIVERS\{name}.sys")
-    for port in PORT_VALUES:
-        add("sz", PORTS_KEY, port + ":", "9600,n,8,1")
+    for n in ALL_PORTS:
+        add("sz", PORTS_KEY, "COM%d:" % n, "9600,n,8,1")
     for name in LASTGOOD_VALUES + (PLUGGED_LASTGOOD if plugged_first else []):
         add("dword", LASTGOOD_KEY, name, "1")
     for key in [MODEM_KEY, UNIMODEM_KEY + r"\Other Modem::Other::Other"]:
@@ -181,8 +178,9 @@ def seed_lines(plugged_first=False, windows=r"C:\windows"):
 
     infs = dict(INFS, **(PLUGGED_INFS if plugged_first else {}))
     for folder in ["inf", r"LastGood\INF"]:
-        for stem, model in infs.items():
-            add("file", rf"{windows}\{folder}\{stem}.inf", inf_text(*model).encode().hex())
+        for stem, hardware_id in infs.items():
+            text = inf_text(hardware_id, "Other_wmc" if stem == "oem32" else "Tavro_wmc")
+            add("file", rf"{windows}\{folder}\{stem}.inf", text.encode().hex())
             add("file", rf"{windows}\{folder}\{stem}.PNF", ("PNF " + stem).encode().hex())
     for folder in [r"system32\drivers", r"LastGood\system32\drivers"]:
         for name in DRIVER_FILES + OTHER_DRIVER_FILES:

@@ -28,23 +28,22 @@ LOOKALIKE_MARKS = ["5c14", "mi_07", "0403", "pnp0501", "com1:", "com10:", "com50
                    "tvymdm2", r"\0030", r"\0004", r"\0005", r"\0013"]
 
 
-class Registry:
-    """An export's key and value lines, addressed without letter case."""
+class Export:
+    """Registry and file lines of an export, addressed without letter case."""
 
     def __init__(self, lines):
         self.lines = {}
         for line in lines:
-            if line.startswith("V "):
-                path, name = line[2:].split("\t")[:2]
-                self.lines[("V", path.lower(), name.lower())] = line
-            elif line.startswith("K "):
-                self.lines[("K", line[2:].lower(), "")] = line
+            kind, rest = line[0], line[2:]
+            path, name = rest.split("\t")[:2] if kind == "V" else (rest.split(" ")[0] if kind == "F" else rest, "")
+            self.lines[(kind, path.lower(), name.lower())] = line
 
-    def delete_tree(self, path, must_exist=True):
+    def delete(self, path, must_exist=True):
         p = path.lower()
-        if must_exist and ("K", p, "") not in self.lines:
-            raise AssertionError("seed lacks key " + path)
-        self.lines = {k: v for k, v in self.lines.items() if k[1] != p and not k[1].startswith(p + "\\")}
+        kept = {k: v for k, v in self.lines.items() if k[1] != p and not k[1].startswith(p + "\\")}
+        if must_exist and len(kept) == len(self.lines):
+            raise AssertionError("seed lacks " + path)
+        self.lines = kept
 
     def set_value(self, path, name, type_, hexdata):
         key = ("V", path.lower(), name.lower())
@@ -56,8 +55,7 @@ class Registry:
 
 def expected(before, os_class, plugged):
     """What the removal of that OsClass leaves of the seeded machine."""
-    r = Registry(l for l in before if not l.startswith("F "))
-    files = {l.split(" ")[1]: l for l in before if l.startswith("F ")}
+    r = Export(before)
     phone, stems = m.phone(plugged), m.phone_infs(plugged)
     if ("V", m.PRODUCT_KEY.lower(), "installflag") in r.lines:
         r.set_value(m.PRODUCT_KEY, "InstallFlag", 4, "00000000")
@@ -66,28 +64,22 @@ def expected(before, os_class, plugged):
     # takes the node's key and its interfaces, and leaves the driver key.
     removed = [phone[1], phone[0]] if removes_devices else phone if nt6 else []
     for d in removed:
-        r.delete_tree(rf"SYSTEM\CurrentControlSet\Enum\USB\{d['id']}")
-        r.delete_tree(rf"SYSTEM\CurrentControlSet\Control\DeviceClasses\{d['iface']}\{m.interface_name(d)}")
-    if removes_devices or nt6:
-        for name in m.PHONE_SERVICES:
-            r.delete_tree(rf"SYSTEM\CurrentControlSet\Services\{name}")
-
-    gone = []
-    if os_class >= 11:
-        gone += [r"windows\system32\drivers" + "\\" + n for n in m.DRIVER_FILES]
-        gone += [r"windows\inf\%s.%s" % (s, e) for s in stems for e in ("inf", "pnf")]
-    if removes_devices or nt6:  # the stale scan, or the package tool on every INF naming the phone
-        gone += [r"windows\inf\%s.%s" % (s, e) for s in ["oem7", "oem12", "oem13", "oem14", m.STALE_INF]
-                 for e in ("inf", "pnf")]
-    if os_class == 12:
-        gone += [r"windows\lastgood\system32\drivers" + "\\" + n for n in m.DRIVER_FILES]
-        gone += [r"windows\lastgood\inf\%s.%s" % (s, e) for s in stems for e in ("inf", "pnf")]
-    for f in set(n.lower() for n in gone):
-        if f not in files:
-            raise AssertionError("seed lacks file " + f)
-        del files[f]
+        r.delete(rf"SYSTEM\CurrentControlSet\Enum\USB\{d['id']}")
+        r.delete(rf"SYSTEM\CurrentControlSet\Control\DeviceClasses\{d['iface']}\{m.interface_name(d)}")
+    for name in m.PHONE_SERVICES if removes_devices or nt6 else []:
+        r.delete(rf"SYSTEM\CurrentControlSet\Services\{name}")
+    # Files: the driver-key INFs; on 2000 and XP the stale scan, on NT 6 the
+    # package tool, takes every INF whose model section names the phone.
+    infs = set(stems) | ({"oem7", "oem12", "oem13", "oem14", m.STALE_INF} if removes_devices or nt6 else set())
+    folders = ([""] if os_class >= 11 else []) + (["lastgood\\"] if os_class == 12 else [])
+    for folder in folders:
+        for n in m.DRIVER_FILES:
+            r.delete(rf"windows\{folder}system32\drivers\{n}")
+        for stem in infs if not folder else stems:
+            r.delete(rf"windows\{folder}inf\{stem}.inf")
+            r.delete(rf"windows\{folder}inf\{stem}.pnf")
     if not purges:
-        return set(r.lines.values()) | set(files.values())
+        return set(r.lines.values())
 
     for cs in m.CONTROL_SETS:
         control = rf"SYSTEM\{cs}\Control"
@@ -96,28 +88,23 @@ def expected(before, os_class, plugged):
         r.set_value(control + r"\COM Name Arbiter", "ComDB", 3,
                     m.comdb([n for n in m.ALL_PORTS if "COM%d" % n not in released]))
         for d in phone:
-            r.delete_tree(rf"{control}\DeviceClasses\{d['iface']}\{m.interface_name(d)}", must_exist=False)
+            r.delete(rf"{control}\DeviceClasses\{d['iface']}\{m.interface_name(d)}", must_exist=False)
             if d not in here:  # out of reach once the class installer took the node
-                r.delete_tree(rf"{control}\Class\{d['cls']}\{d['drv']}")
-            r.delete_tree(rf"SYSTEM\{cs}\Enum\USB\{d['id']}", must_exist=False)
-        if os_class == 11:
-            for name in m.PHONE_SERVICES:
-                r.delete_tree(rf"SYSTEM\{cs}\Enum\Root\LEGACY_{name.upper()}")
+                r.delete(rf"{control}\Class\{d['cls']}\{d['drv']}")
+            r.delete(rf"SYSTEM\{cs}\Enum\USB\{d['id']}", must_exist=False)
+        for name in m.PHONE_SERVICES if os_class == 11 else []:
+            r.delete(rf"SYSTEM\{cs}\Enum\Root\LEGACY_{name.upper()}")
     for d in phone:
         if d["port"]:
             r.delete_value(m.PORTS_KEY, d["port"] + ":")
     for name in m.PHONE_SERVICES:
-        r.delete_tree(rf"SYSTEM\ControlSet002\Services\{name}")
-    if os_class == 12:
-        for name in m.LASTGOOD_VALUES + (m.PLUGGED_LASTGOOD if plugged else []):
-            upper = name.upper()
-            for stem in stems:
-                at = upper.find(stem.upper())
-                if at >= 0 and not upper[at + len(stem):at + len(stem) + 1].isdigit():
-                    r.delete_value(m.LASTGOOD_KEY, name)
-                    break
-    r.delete_tree(m.MODEM_KEY)
-    return set(r.lines.values()) | set(files.values())
+        r.delete(rf"SYSTEM\ControlSet002\Services\{name}")
+    for name in m.LASTGOOD_VALUES + (m.PLUGGED_LASTGOOD if plugged else []) if os_class == 12 else []:
+        upper = name.upper()  # a stem followed by a digit names another INF (oem120 for oem12)
+        if any(0 <= upper.find(s.upper()) and not upper[upper.find(s.upper()) + len(s):][:1].isdigit() for s in stems):
+            r.delete_value(m.LASTGOOD_KEY, name)
+    r.delete(m.MODEM_KEY)
+    return set(r.lines.values())
 
 
 def read(prefix, name):

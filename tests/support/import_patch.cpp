@@ -48,9 +48,3 @@ ImportPatch::~ImportPatch()
 {
     for (void** slot : slots_) WriteSlot(slot, original_);
 }
-
-void* CurrentImport(const char* dll, const char* function)
-{
-    std::vector<void**> slots = FindSlots(dll, function);
-    return slots.empty() ? nullptr : *slots.front();
-}

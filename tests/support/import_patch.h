@@ -1,10 +1,9 @@
-// Replaces one imported system function of the test program for the
-// lifetime of the object. Calls from the product library linked into the
-// test program go through the same import table, so they are redirected too.
+// Replaces one imported system function of the test program while the object
+// lives. The product library is linked into the test program, so its calls
+// go through the same import table and are redirected too.
 #pragma once
 #include <windows.h>
 
-#include <string>
 #include <vector>
 
 class ImportPatch {
@@ -21,6 +20,3 @@ private:
     std::vector<void**> slots_;
     void* original_ = nullptr;
 };
-
-// The address the test program's import table holds for a function now.
-void* CurrentImport(const char* dll, const char* function);

@@ -11,27 +11,20 @@
 
 namespace {
 
-std::vector<std::string> Split(const std::string& line)
-{
-    std::vector<std::string> fields;
-    std::string field;
-    std::istringstream in(line);
-    while (std::getline(in, field, '\t')) fields.push_back(field);
-    return fields;
-}
+using Bytes = std::vector<BYTE>;
+using Fields = std::vector<std::string>;
 
-std::vector<BYTE> Hex(const std::string& text)
+Bytes Hex(const std::string& text)
 {
-    std::vector<BYTE> data;
-    for (size_t i = 0; i + 1 < text.size(); i += 2)
-        data.push_back(static_cast<BYTE>(strtoul(text.substr(i, 2).c_str(), nullptr, 16)));
+    Bytes data;
+    for (size_t i = 0; i + 1 < text.size(); i += 2) data.push_back(BYTE(strtoul(text.substr(i, 2).c_str(), nullptr, 16)));
     return data;
 }
 
-// The texts from `first` on, each terminated; a multi-string ends with one more.
-std::vector<BYTE> Texts(const std::vector<std::string>& f, size_t first, bool list)
+// The fields from `first` on, each terminated; a multi-string ends with one more.
+Bytes Texts(const Fields& f, size_t first, bool list)
 {
-    std::vector<BYTE> data;
+    Bytes data;
     for (size_t i = first; i < f.size(); ++i) {
         data.insert(data.end(), f[i].begin(), f[i].end());
         data.push_back(0);
@@ -40,55 +33,43 @@ std::vector<BYTE> Texts(const std::vector<std::string>& f, size_t first, bool li
     return data;
 }
 
-bool SetValue(const std::string& path, const char* name, DWORD type, const std::vector<BYTE>& data)
+bool SetValue(const std::string& path, const char* name, DWORD type, const Bytes& data)
 {
     HKEY key = nullptr;
-    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &key, nullptr);
-    if (status == ERROR_SUCCESS && name)
-        status = RegSetValueExA(key, name, 0, type, data.data(), static_cast<DWORD>(data.size()));
+    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS && name) status = RegSetValueExA(key, name, 0, type, data.data(), DWORD(data.size()));
     if (key) RegCloseKey(key);
     return status == ERROR_SUCCESS;
 }
 
-bool CreateDevice(const std::vector<std::string>& f)
+bool CreateDevice(const Fields& f)
 {
     GUID guid = {};
-    unsigned int d[10] = {};
-    unsigned long d1 = 0;
-    if (sscanf(f[2].c_str(), "{%8lx-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &d1, &d[0], &d[1], &d[2],
-               &d[3], &d[4], &d[5], &d[6], &d[7], &d[8], &d[9]) != 11)
+    unsigned long d[11] = {};
+    if (sscanf(f[2].c_str(), "{%8lx-%4lx-%4lx-%2lx%2lx-%2lx%2lx%2lx%2lx%2lx%2lx}", &d[0], &d[1], &d[2], &d[3], &d[4],
+               &d[5], &d[6], &d[7], &d[8], &d[9], &d[10]) != 11)
         return false;
-    guid.Data1 = d1;
-    guid.Data2 = static_cast<WORD>(d[0]);
-    guid.Data3 = static_cast<WORD>(d[1]);
-    for (int i = 0; i < 8; ++i) guid.Data4[i] = static_cast<BYTE>(d[2 + i]);
+    guid = {d[0], WORD(d[1]), WORD(d[2]), {BYTE(d[3]), BYTE(d[4]), BYTE(d[5]), BYTE(d[6]), BYTE(d[7]), BYTE(d[8]),
+                                           BYTE(d[9]), BYTE(d[10])}};
     HDEVINFO set = SetupDiCreateDeviceInfoList(&guid, nullptr);
     if (set == INVALID_HANDLE_VALUE) return false;
-    SP_DEVINFO_DATA device = {};
-    device.cbSize = sizeof(device);
+    SP_DEVINFO_DATA device = {sizeof(device)};
     bool ok = SetupDiCreateDeviceInfoA(set, f[1].c_str(), &guid, f[3].c_str(), nullptr, 0, &device);
-    if (!ok && GetLastError() == ERROR_DEVINST_ALREADY_EXISTS) {
-        SetupDiDestroyDeviceInfoList(set);
-        return true;
-    }
-    const std::vector<BYTE> ids = Texts(f, 4, true), description = Texts({f[3]}, 0, false);
-    ok = ok && SetupDiSetDeviceRegistryPropertyA(set, &device, SPDRP_HARDWAREID, ids.data(),
-                                                 static_cast<DWORD>(ids.size()));
-    ok = ok && SetupDiSetDeviceRegistryPropertyA(set, &device, SPDRP_DEVICEDESC, description.data(),
-                                                 static_cast<DWORD>(description.size()));
-    ok = ok && SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr);
+    bool exists = !ok && GetLastError() == ERROR_DEVINST_ALREADY_EXISTS;
+    const Bytes ids = Texts(f, 4, true), description = Texts({f[3]}, 0, false);
+    ok = ok && SetupDiSetDeviceRegistryPropertyA(set, &device, SPDRP_HARDWAREID, ids.data(), DWORD(ids.size())) &&
+         SetupDiSetDeviceRegistryPropertyA(set, &device, SPDRP_DEVICEDESC, description.data(), DWORD(description.size())) &&
+         SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr);
     SetupDiDestroyDeviceInfoList(set);
-    return ok;
+    return ok || exists;
 }
 
 bool CreateDriverService(const std::string& name, const std::string& binary)
 {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (!manager) return false;
-    SC_HANDLE service = CreateServiceA(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
-                                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
-                                       SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr,
+    SC_HANDLE service = CreateServiceA(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr,
                                        nullptr, nullptr, nullptr);
     bool ok = service || GetLastError() == ERROR_SERVICE_EXISTS;
     if (service) CloseServiceHandle(service);
@@ -96,39 +77,37 @@ bool CreateDriverService(const std::string& name, const std::string& binary)
     return ok;
 }
 
-bool WriteFileBytes(const std::vector<std::string>& f)
+bool WriteFileBytes(const Fields& f)
 {
-    std::string path = f[1];
+    const std::string& path = f[1];
     for (size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1))
         CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    std::vector<BYTE> data = Hex(f[2]);
+    Bytes data = Hex(f[2]);
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
-    bool ok = WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
-              written == data.size();
+    bool ok = WriteFile(file, data.data(), DWORD(data.size()), &written, nullptr) && written == data.size();
     CloseHandle(file);
-    if (ok && f.size() > 3 && f[3] == "readonly") ok = SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
-    return ok;
+    return ok && (f.size() < 4 || f[3] != "readonly" || SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
 }
 
-bool Apply(const std::vector<std::string>& f)
+bool Apply(const Fields& f)
 {
     const std::string& op = f[0];
-    if (op == "key" && f.size() == 2) return SetValue(f[1], nullptr, 0, {});
-    if ((op == "sz" || op == "expand_sz") && f.size() == 4)
+    size_t n = f.size();
+    if (op == "key" && n == 2) return SetValue(f[1], nullptr, 0, {});
+    if ((op == "sz" || op == "expand_sz") && n == 4)
         return SetValue(f[1], f[2].c_str(), op == "sz" ? REG_SZ : REG_EXPAND_SZ, Texts(f, 3, false));
-    if (op == "multi_sz" && f.size() >= 3) return SetValue(f[1], f[2].c_str(), REG_MULTI_SZ, Texts(f, 3, true));
-    if (op == "dword" && f.size() == 4) {
-        DWORD v = static_cast<DWORD>(strtoul(f[3].c_str(), nullptr, 0));
+    if (op == "multi_sz" && n >= 3) return SetValue(f[1], f[2].c_str(), REG_MULTI_SZ, Texts(f, 3, true));
+    if (op == "dword" && n == 4) {
+        DWORD v = strtoul(f[3].c_str(), nullptr, 0);
         return SetValue(f[1], f[2].c_str(), REG_DWORD, {BYTE(v), BYTE(v >> 8), BYTE(v >> 16), BYTE(v >> 24)});
     }
-    if (op == "binary" && f.size() == 4) return SetValue(f[1], f[2].c_str(), REG_BINARY, Hex(f[3]));
-    if (op == "device" && f.size() >= 5) return CreateDevice(f);
-    if (op == "service" && f.size() == 3) return CreateDriverService(f[1], f[2]);
-    if (op == "file" && f.size() >= 3) return WriteFileBytes(f);
-    return false;
+    if (op == "binary" && n == 4) return SetValue(f[1], f[2].c_str(), REG_BINARY, Hex(f[3]));
+    if (op == "device" && n >= 5) return CreateDevice(f);
+    if (op == "service" && n == 3) return CreateDriverService(f[1], f[2]);
+    return op == "file" && n >= 3 && WriteFileBytes(f);
 }
 
 void ExportKey(HKEY parent, const std::string& path, const std::string& name, std::vector<std::string>& lines)
@@ -136,28 +115,22 @@ void ExportKey(HKEY parent, const std::string& path, const std::string& name, st
     HKEY key = nullptr;
     if (RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
     lines.push_back("K " + path);
+    char text[16384] = {};
     for (DWORD i = 0;; ++i) {
-        char valueName[16384] = {};
-        DWORD nameLength = sizeof(valueName), type = 0, size = 0;
-        if (RegEnumValueA(key, i, valueName, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
-        std::vector<BYTE> data(size + 1);
-        nameLength = sizeof(valueName);
-        RegEnumValueA(key, i, valueName, &nameLength, nullptr, &type, data.data(), &size);
-        std::string hex;
+        DWORD length = sizeof(text), type = 0, size = 0;
+        if (RegEnumValueA(key, i, text, &length, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+        Bytes data(size + 1);
+        length = sizeof(text);
+        RegEnumValueA(key, i, text, &length, nullptr, &type, data.data(), &size);
+        std::string line = "V " + path + "\t" + text + "\t" + std::to_string(type) + "\t";
         char byte[3] = {};
-        for (DWORD b = 0; b < size; ++b) {
-            snprintf(byte, sizeof(byte), "%02x", data[b]);
-            hex += byte;
-        }
-        lines.push_back("V " + path + "\t" + valueName + "\t" + std::to_string(type) + "\t" + hex);
+        for (DWORD b = 0; b < size; ++b) line += (snprintf(byte, sizeof(byte), "%02x", data[b]), byte);
+        lines.push_back(line);
     }
     std::vector<std::string> children;
-    for (DWORD i = 0;; ++i) {
-        char child[512] = {};
-        DWORD length = sizeof(child);
-        if (RegEnumKeyExA(key, i, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        children.push_back(child);
-    }
+    for (DWORD i = 0, length = sizeof(text);
+         RegEnumKeyExA(key, i, text, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++i, length = sizeof(text))
+        children.push_back(text);
     for (const std::string& child : children) ExportKey(key, path + "\\" + child, child, lines);
     RegCloseKey(key);
 }
@@ -168,8 +141,10 @@ int ApplySeed(const std::vector<std::string>& lines)
 {
     int failures = 0;
     for (const std::string& line : lines) {
-        if (line.empty() || line[0] == '#') continue;
-        if (!Apply(Split(line))) {
+        Fields fields;
+        std::string field;
+        for (std::istringstream in(line); std::getline(in, field, '\t');) fields.push_back(field);
+        if (!fields.empty() && !Apply(fields)) {
             fprintf(stderr, "seed line failed (error %lu): %s\n", GetLastError(), line.c_str());
             ++failures;
         }
@@ -181,11 +156,7 @@ std::vector<std::string> ReadLines(const char* file)
 {
     std::vector<std::string> lines;
     std::ifstream in(file, std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-    }
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
 }
 
