@@ -1,465 +1,260 @@
-// The whole removal with exactly one failing system call: every call site the
-// removal reaches on a seeded earlier installation fails once, in its own run.
-// Each run must end, show at most one box (the system's text of the injected
-// error), close every handle it opened and change nothing but the phone's
-// entries. Sites are told apart by the caller's return address.
+// The whole removal on the machine of tests/machine.py: a clean run records each call site (function,
+// return address) of a system function it reaches, then one run per site fails that call once. Every run
+// must reach the note to the launcher, show at most one box (the system's text of the error), give back
+// every handle and change nothing the clean run leaves alone.
 #include <windows.h>
 #include <setupapi.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
-#include <set>
+#include <sstream>
 #include <string>
-#include <type_traits>
 #include <vector>
 
-#include "faults/fault_seed.h"
 #include "removal/removal.h"
 #include "shell/osclass.h"
 #include "support/box_recorder.h"
 #include "support/import_patch.h"
+#include "support/seed.h"
 
 namespace {
 
+struct Site { const char* function; void* address; DWORD error; };
+
 struct SweepState {
-    bool armed = false;
-    bool recording = false;
-    std::string targetFunction;
-    void* targetSite = nullptr;
-    bool fired = false;
-    std::map<std::string, std::vector<void*>> sites;  // per function, in the order first reached
-    std::map<void*, std::string> open;                  // handle or block -> kind
-    std::map<std::string, int> opened;
-    std::map<std::string, int> closed;
-    std::vector<std::string> strayCloses;
-};
-SweepState state;
+    bool armed = false, recording = false, fired = false;
+    Site target{};
+    std::vector<Site> sites;
+    std::map<std::string, int> open;  // handle kind -> opened minus closed
+} state;
 
-void Opened(const char* kind, void* handle)
+std::vector<std::unique_ptr<ImportPatch>> patches;
+
+template <class F>
+void Replace(const char* function, F replacement, F& original)
 {
-    if (!state.armed || !handle) return;
-    state.open[handle] = kind;
-    ++state.opened[kind];
+    for (const char* dll : {"advapi32.dll", "kernel32.dll", "setupapi.dll"}) {
+        patches.emplace_back(new ImportPatch(dll, function, reinterpret_cast<void*>(replacement)));
+        original = reinterpret_cast<F>(patches.back()->Original());
+        if (original) break;
+    }
+    EXPECT_TRUE(original) << function << " is not imported";
 }
 
-// strict: closing something this run did not open is a fault (a root key, a
-// handle closed twice); memory from the system's own allocations is not.
-void Closed(const char* kind, void* handle, bool strict = true)
-{
-    if (!state.armed) return;
-    auto it = state.open.find(handle);
-    if (it == state.open.end() || it->second != kind) {
-        if (strict) state.strayCloses.push_back(kind);
-        return;
-    }
-    state.open.erase(it);
-    ++state.closed[kind];
-}
+template <int Tag, typename Signature> struct Hook;
+// One replaced import: notes its sites in the clean run, fails at the chosen
+// one, and counts the handles of `kind` that it opens (+1) or closes (-1).
+template <int Tag, typename R, typename... A>
+struct Hook<Tag, R(WINAPI*)(A...)> {
+    static inline R(WINAPI* original)(A...);
+    static inline R failure;
+    static inline const char *name, *kind;
+    static inline DWORD error;  // 0: never fails
+    static inline int delta;
 
-class HookBase {
-public:
-    virtual ~HookBase() = default;
-};
-
-template <int Tag, typename Signature>
-class Hook;
-
-// Replaces one import: records or fails calls by call site while the sweep is
-// armed, and hands the result to a bookkeeping function.
-template <int Tag, typename R, typename... Args>
-class Hook<Tag, R(WINAPI*)(Args...)> : public HookBase {
-public:
-    using Result = std::conditional_t<std::is_void_v<R>, int, R>;
-    using After = std::conditional_t<std::is_void_v<R>, void (*)(Args...), void (*)(Result, Args...)>;
-
-    Hook(const char* dll, const char* name, bool canFail, Result failure, DWORD error, After after)
-        : patch_(dll, name, reinterpret_cast<void*>(&Replacement))
-    {
-        EXPECT_TRUE(patch_.Applied()) << name << " is not imported from " << dll;
-        original_ = reinterpret_cast<R(WINAPI*)(Args...)>(patch_.Original());
-        name_ = name;
-        canFail_ = canFail;
-        failure_ = failure;
-        error_ = error;
-        after_ = after;
-    }
-    ~Hook() override { after_ = nullptr; }
-
-private:
-    static R WINAPI Replacement(Args... args)
+    static R WINAPI Replacement(A... args)
     {
         void* site = __builtin_return_address(0);
-        if (state.armed && canFail_) {
-            if (state.recording) {
-                std::vector<void*>& known = state.sites[name_];
-                bool seen = false;
-                for (void* s : known) seen = seen || s == site;
-                if (!seen) known.push_back(site);
-            } else if (!state.fired && site == state.targetSite && state.targetFunction == name_) {
-                state.fired = true;
-                SetLastError(error_);
-                if constexpr (!std::is_void_v<R>) return failure_;
-            }
-        }
-        if constexpr (std::is_void_v<R>) {
-            original_(args...);
-            if (after_) after_(args...);
-        } else {
-            R result = original_(args...);
-            DWORD error = GetLastError();
-            if (after_) after_(result, args...);
+        if (state.armed && error != 0 && state.recording) {
+            bool known = false;
+            for (const Site& s : state.sites) known = known || (s.address == site && s.function == name);
+            if (!known) state.sites.push_back({name, site, error});
+        } else if (state.armed && !state.fired && site == state.target.address &&
+                   name == state.target.function) {
+            state.fired = true;
             SetLastError(error);
-            return result;
+            return failure;
         }
+        R result = original(args...);
+        if (state.armed && kind && result != failure) state.open[kind] += delta;  // after a success only
+        return result;
     }
 
-    static inline R(WINAPI* original_)(Args...) = nullptr;
-    static inline const char* name_ = nullptr;
-    static inline bool canFail_ = false;
-    static inline Result failure_{};
-    static inline DWORD error_ = 0;
-    static inline After after_ = nullptr;
-    ImportPatch patch_;
+    static void Install(const char* function, R fails, DWORD code, const char* counted = 0, int change = 0)
+    {
+        Replace(function, &Replacement, original);
+        name = function, failure = fails, error = code, kind = counted, delta = change;
+    }
 };
+#define HOOK(fn, ...) Hook<__COUNTER__, decltype(&fn)>::Install(#fn, __VA_ARGS__)
 
-using Hooks = std::vector<std::unique_ptr<HookBase>>;
-
-#define FAULT(dll, fn, failure, error, after) \
-    hooks.emplace_back(new Hook<__COUNTER__, decltype(&fn)>(#dll, #fn, true, failure, error, after))
-#define TRACK(dll, fn, after) \
-    hooks.emplace_back(new Hook<__COUNTER__, decltype(&fn)>(#dll, #fn, false, {}, 0, after))
-
-// The failing result and error of each call: registry calls answer their
-// status, the others their failure value with the last error set.
-Hooks InstallHooks(std::map<std::string, DWORD>& errors)
+void(WINAPI* closeInf)(HINF);
+void WINAPI CloseInf(HINF inf)
 {
-    Hooks hooks;
+    if (state.armed) --state.open["HINF"];
+    closeInf(inf);
+}
+
+// As on a real machine: registry calls answer a failing status, the others their failure value and last error.
+void InstallHooks()
+{
+    const LONG denied = ERROR_ACCESS_DENIED;
+    const DWORD memory = ERROR_NOT_ENOUGH_MEMORY;
     const HANDLE bad = INVALID_HANDLE_VALUE;
-    // Registry
-    FAULT(advapi32.dll, RegOpenKeyExA, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED,
-          +[](LONG r, HKEY, LPCSTR, DWORD, REGSAM, PHKEY out) { if (r == ERROR_SUCCESS) Opened("key", *out); });
-    FAULT(advapi32.dll, RegCreateKeyExA, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED,
-          +[](LONG r, HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY out, LPDWORD) {
-              if (r == ERROR_SUCCESS) Opened("key", *out);
-          });
-    TRACK(advapi32.dll, RegCloseKey, +[](LONG, HKEY key) { Closed("key", key); });
-    FAULT(advapi32.dll, RegQueryValueExA, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, nullptr);
-    FAULT(advapi32.dll, RegEnumKeyExA, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, nullptr);
-    FAULT(advapi32.dll, RegEnumValueA, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, nullptr);
-    FAULT(advapi32.dll, RegQueryInfoKeyA, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, nullptr);
-    FAULT(advapi32.dll, RegDeleteKeyA, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, nullptr);
-    FAULT(advapi32.dll, RegDeleteValueA, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, nullptr);
-    FAULT(advapi32.dll, RegSetValueExA, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, nullptr);
-    FAULT(advapi32.dll, RegGetKeySecurity, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, nullptr);
-    FAULT(advapi32.dll, RegSetKeySecurity, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, nullptr);
-    FAULT(advapi32.dll, AllocateAndInitializeSid, FALSE, ERROR_NOT_ENOUGH_MEMORY,
-          +[](BOOL r, PSID_IDENTIFIER_AUTHORITY, BYTE, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
-              PSID* sid) { if (r) Opened("sid", *sid); });
-    TRACK(advapi32.dll, FreeSid, +[](PVOID, PSID sid) { Closed("sid", sid); });
-    // Files
-    FAULT(kernel32.dll, FindFirstFileA, bad, ERROR_ACCESS_DENIED,
-          +[](HANDLE r, LPCSTR, LPWIN32_FIND_DATAA) { if (r != INVALID_HANDLE_VALUE) Opened("find", r); });
-    FAULT(kernel32.dll, FindNextFileA, FALSE, ERROR_ACCESS_DENIED, nullptr);
-    TRACK(kernel32.dll, FindClose, +[](BOOL, HANDLE h) { Closed("find", h); });
-    FAULT(kernel32.dll, SetFileAttributesA, FALSE, ERROR_ACCESS_DENIED, nullptr);
-    FAULT(kernel32.dll, DeleteFileA, FALSE, ERROR_SHARING_VIOLATION, nullptr);
-    FAULT(kernel32.dll, GetWindowsDirectoryA, 0, ERROR_ACCESS_DENIED, nullptr);
-    FAULT(kernel32.dll, GetSystemDirectoryA, 0, ERROR_ACCESS_DENIED, nullptr);
-    FAULT(user32.dll, LoadStringA, 0, ERROR_RESOURCE_NAME_NOT_FOUND, nullptr);
-    // Memory
-    FAULT(kernel32.dll, LocalAlloc, nullptr, ERROR_NOT_ENOUGH_MEMORY,
-          +[](HLOCAL r, UINT, SIZE_T) { Opened("local memory", r); });
-    TRACK(kernel32.dll, LocalFree, +[](HLOCAL, HLOCAL block) { Closed("local memory", block, false); });
-    FAULT(kernel32.dll, HeapAlloc, nullptr, ERROR_NOT_ENOUGH_MEMORY,
-          +[](LPVOID r, HANDLE, DWORD, SIZE_T) { Opened("heap block", r); });
-    TRACK(kernel32.dll, HeapFree, +[](BOOL, HANDLE, DWORD, LPVOID block) { Closed("heap block", block, false); });
-    // Service manager
-    FAULT(advapi32.dll, OpenSCManagerA, nullptr, ERROR_ACCESS_DENIED,
-          +[](SC_HANDLE r, LPCSTR, LPCSTR, DWORD) { Opened("service handle", r); });
-    FAULT(advapi32.dll, OpenServiceA, nullptr, ERROR_ACCESS_DENIED,
-          +[](SC_HANDLE r, SC_HANDLE, LPCSTR, DWORD) { Opened("service handle", r); });
-    FAULT(advapi32.dll, DeleteService, FALSE, ERROR_SERVICE_MARKED_FOR_DELETE, nullptr);
-    TRACK(advapi32.dll, CloseServiceHandle, +[](BOOL, SC_HANDLE h) { Closed("service handle", h); });
-    // Device installation
-    FAULT(setupapi.dll, SetupDiClassGuidsFromNameA, FALSE, ERROR_NOT_ENOUGH_MEMORY, nullptr);
-    FAULT(setupapi.dll, SetupDiGetClassDevsA, bad, ERROR_NOT_ENOUGH_MEMORY,
-          +[](HDEVINFO r, const GUID*, PCSTR, HWND, DWORD) {
-              if (r != INVALID_HANDLE_VALUE) Opened("device information set", r);
-          });
-    TRACK(setupapi.dll, SetupDiDestroyDeviceInfoList, +[](BOOL, HDEVINFO set) { Closed("device information set", set); });
-    FAULT(setupapi.dll, SetupDiEnumDeviceInfo, FALSE, ERROR_ACCESS_DENIED, nullptr);
-    FAULT(setupapi.dll, SetupDiGetDeviceRegistryPropertyA, FALSE, ERROR_ACCESS_DENIED, nullptr);
-    FAULT(setupapi.dll, SetupDiCallClassInstaller, FALSE, ERROR_ACCESS_DENIED, nullptr);
-    FAULT(setupapi.dll, SetupOpenInfFileA, bad, ERROR_ACCESS_DENIED,
-          +[](HINF r, PCSTR, PCSTR, DWORD, PUINT) { if (r != INVALID_HANDLE_VALUE) Opened("INF handle", r); });
-    TRACK(setupapi.dll, SetupCloseInfFile, +[](HINF inf) { Closed("INF handle", inf); });
-    FAULT(setupapi.dll, SetupFindFirstLineA, FALSE, ERROR_LINE_NOT_FOUND, nullptr);
-    FAULT(setupapi.dll, SetupGetStringFieldA, FALSE, ERROR_INVALID_PARAMETER, nullptr);
-    FAULT(setupapi.dll, SetupGetInfFileListA, FALSE, ERROR_ACCESS_DENIED, nullptr);
-    // Process start
-    FAULT(kernel32.dll, CreateProcessA, FALSE, ERROR_ACCESS_DENIED,
-          +[](BOOL r, LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCSTR,
-              LPSTARTUPINFOA, LPPROCESS_INFORMATION process) {
-              if (r) {
-                  Opened("process handle", process->hProcess);
-                  Opened("process handle", process->hThread);
-              }
-          });
-    TRACK(kernel32.dll, CloseHandle, +[](BOOL, HANDLE h) { Closed("process handle", h, false); });
-
-    errors = {{"RegOpenKeyExA", ERROR_ACCESS_DENIED}, {"RegCreateKeyExA", ERROR_ACCESS_DENIED},
-              {"RegQueryValueExA", ERROR_ACCESS_DENIED}, {"RegEnumKeyExA", ERROR_ACCESS_DENIED},
-              {"RegEnumValueA", ERROR_ACCESS_DENIED}, {"RegQueryInfoKeyA", ERROR_ACCESS_DENIED},
-              {"RegDeleteKeyA", ERROR_ACCESS_DENIED}, {"RegDeleteValueA", ERROR_ACCESS_DENIED},
-              {"RegSetValueExA", ERROR_ACCESS_DENIED}, {"RegGetKeySecurity", ERROR_ACCESS_DENIED},
-              {"RegSetKeySecurity", ERROR_ACCESS_DENIED}, {"AllocateAndInitializeSid", ERROR_NOT_ENOUGH_MEMORY},
-              {"FindFirstFileA", ERROR_ACCESS_DENIED}, {"FindNextFileA", ERROR_ACCESS_DENIED},
-              {"SetFileAttributesA", ERROR_ACCESS_DENIED}, {"DeleteFileA", ERROR_SHARING_VIOLATION},
-              {"GetWindowsDirectoryA", ERROR_ACCESS_DENIED}, {"GetSystemDirectoryA", ERROR_ACCESS_DENIED},
-              {"LoadStringA", ERROR_RESOURCE_NAME_NOT_FOUND}, {"LocalAlloc", ERROR_NOT_ENOUGH_MEMORY},
-              {"HeapAlloc", ERROR_NOT_ENOUGH_MEMORY}, {"OpenSCManagerA", ERROR_ACCESS_DENIED},
-              {"OpenServiceA", ERROR_ACCESS_DENIED}, {"DeleteService", ERROR_SERVICE_MARKED_FOR_DELETE},
-              {"SetupDiClassGuidsFromNameA", ERROR_NOT_ENOUGH_MEMORY}, {"SetupDiGetClassDevsA", ERROR_NOT_ENOUGH_MEMORY},
-              {"SetupDiEnumDeviceInfo", ERROR_ACCESS_DENIED}, {"SetupDiGetDeviceRegistryPropertyA", ERROR_ACCESS_DENIED},
-              {"SetupDiCallClassInstaller", ERROR_ACCESS_DENIED}, {"SetupOpenInfFileA", ERROR_ACCESS_DENIED},
-              {"SetupFindFirstLineA", ERROR_LINE_NOT_FOUND}, {"SetupGetStringFieldA", ERROR_INVALID_PARAMETER},
-              {"SetupGetInfFileListA", ERROR_ACCESS_DENIED}, {"CreateProcessA", ERROR_ACCESS_DENIED}};
-    return hooks;
+#define REGISTRY(fn) HOOK(fn, denied, denied)
+    REGISTRY(RegOpenKeyExA), REGISTRY(RegQueryInfoKeyA), REGISTRY(RegEnumKeyExA), REGISTRY(RegEnumValueA);
+    REGISTRY(RegQueryValueExA), REGISTRY(RegSetValueExA), REGISTRY(RegDeleteKeyA), REGISTRY(RegDeleteValueA);
+    REGISTRY(RegGetKeySecurity), REGISTRY(RegSetKeySecurity);
+    HOOK(AllocateAndInitializeSid, FALSE, memory), HOOK(HeapAlloc, nullptr, memory), HOOK(LocalAlloc, 0, memory);
+    HOOK(FindFirstFileA, bad, denied), HOOK(FindNextFileA, FALSE, denied), HOOK(SetFileAttributesA, FALSE, denied);
+    HOOK(GetFileAttributesA, INVALID_FILE_ATTRIBUTES, denied), HOOK(CreateProcessA, FALSE, ERROR_FILE_NOT_FOUND);
+    HOOK(DeleteFileA, FALSE, ERROR_SHARING_VIOLATION);  // a driver in use
+    HOOK(OpenSCManagerA, nullptr, denied, "SC_HANDLE", 1), HOOK(OpenServiceA, nullptr, denied, "SC_HANDLE", 1);
+    HOOK(CloseServiceHandle, FALSE, 0, "SC_HANDLE", -1), HOOK(DeleteService, FALSE, denied);
+    HOOK(SetupDiGetClassDevsA, bad, memory, "HDEVINFO", 1), HOOK(SetupDiDestroyDeviceInfoList, 0, 0, "HDEVINFO", -1);
+    HOOK(SetupDiClassGuidsFromNameA, FALSE, denied), HOOK(SetupDiEnumDeviceInfo, FALSE, denied);
+    HOOK(SetupDiGetDeviceRegistryPropertyA, FALSE, ERROR_INVALID_DATA), HOOK(SetupDiCallClassInstaller, FALSE, denied);
+    HOOK(SetupGetInfFileListA, FALSE, denied), HOOK(SetupOpenInfFileA, bad, ERROR_SHARING_VIOLATION, "HINF", 1);
+    HOOK(SetupFindFirstLineA, FALSE, ERROR_LINE_NOT_FOUND);
+    HOOK(SetupGetStringFieldA, FALSE, ERROR_INSUFFICIENT_BUFFER);  // a field longer than the buffer
+    Replace("SetupCloseInfFile", &CloseInf, closeInf);
 }
 
-// Ends the process with a message when one run takes far too long, so that a
-// fault that makes the removal loop is reported by name.
-class Watchdog {
-public:
-    Watchdog() : stop_(CreateEventA(nullptr, TRUE, FALSE, nullptr))
-    {
-        thread_ = CreateThread(nullptr, 0, &Watch, this, 0, nullptr);
-    }
-    ~Watchdog()
-    {
-        SetEvent(stop_);
-        WaitForSingleObject(thread_, INFINITE);
-        CloseHandle(thread_);
-        CloseHandle(stop_);
-    }
-    void Start(const std::string& what)
-    {
-        what_ = what;
-        started_ = GetTickCount();
-    }
-
-private:
-    static DWORD WINAPI Watch(void* self)
-    {
-        Watchdog* w = static_cast<Watchdog*>(self);
-        while (WaitForSingleObject(w->stop_, 1000) == WAIT_TIMEOUT) {
-            if (state.armed && GetTickCount() - w->started_ > 60000) {
-                printf("fault sweep: run did not end within 60 s: %s\n", w->what_.c_str());
-                fflush(stdout);
-                TerminateProcess(GetCurrentProcess(), 3);
-            }
-        }
-        return 0;
-    }
-    HANDLE stop_;
-    HANDLE thread_;
-    std::string what_;
-    volatile DWORD started_ = 0;
-};
-
-std::string SiteName(void* site)
+std::vector<std::string> Setting(const char* name)
 {
-    char text[64];
-    snprintf(text, sizeof(text), "+0x%llx",
-             static_cast<unsigned long long>(reinterpret_cast<BYTE*>(site) -
-                                             reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr))));
-    return text;
+    std::vector<std::string> items;
+    std::istringstream in(getenv(name) ? getenv(name) : "");
+    for (std::string item; std::getline(in, item, ';');) items.push_back(item);
+    return items;
 }
 
-std::string ProgramDir()
+// Key, value or file -> its data ("" for a key, attributes for a file). Settings come from
+// tests/fault_sweep.py, ';' between items.
+using Snapshot = std::map<std::string, std::string>;
+const std::string kAbsent = "(absent)";
+
+void ListFiles(const std::string& folder, Snapshot& out)
 {
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string text(path, n);
-    return text.substr(0, text.rfind('\\'));
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        std::string name = found.cFileName, path = folder + "\\" + name;
+        if (name == "." || name == "..") continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ListFiles(path, out);
+        else out["F " + path] = std::to_string(found.dwFileAttributes);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
 }
 
-// The stand-in driver-package tool in the system folder for the NT 6 road.
-class PackageTool {
-public:
-    PackageTool()
-    {
-        char dir[MAX_PATH];
-        UINT n = GetSystemDirectoryA(dir, MAX_PATH);
-        installed_ = std::string(dir, n) + "\\pnputil.exe";
-        EXPECT_TRUE(CopyFileA((ProgramDir() + "\\pnputil.exe").c_str(), installed_.c_str(), FALSE));
-        SetEnvironmentVariableA("PNPUTIL_LOG", "C:\\faults-pnputil.log");
+Snapshot Take()
+{
+    static const std::vector<std::string> paths = Setting("FAULT_SWEEP_EXPORT");
+    static const std::vector<std::string> folders = Setting("FAULT_SWEEP_FOLDERS");
+    Snapshot s;
+    for (const std::string& line : ExportRegistry(paths)) {
+        size_t tab = line.rfind('\t');  // none in a key's line
+        s[line.substr(0, tab)] = tab == std::string::npos ? "" : line.substr(tab + 1);
     }
-    ~PackageTool()
-    {
-        DeleteFileA(installed_.c_str());
-        DeleteFileA("C:\\faults-pnputil.log");
-        SetEnvironmentVariableA("PNPUTIL_LOG", nullptr);
+    for (const std::string& folder : folders) ListFiles(folder, s);
+    return s;
+}
+
+std::string Get(const Snapshot& s, const std::string& key) { return s.count(key) ? s.at(key) : kAbsent; }
+
+// A failure may leave work undone, never do other work: each change is one the clean run made, or flips
+// only bits that it flipped (ports not reached stay taken). The control sets mirror each other, and Wine's
+// class installer keeps the driver key and port that Windows releases with the device: a change the clean
+// run made in one set may come in another, where the device stayed.
+bool Within(const std::string& key, const std::string& before, const std::string& after,
+            const Snapshot& cleanBefore, const Snapshot& cleanAfter)
+{
+    auto hex = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+    std::vector<std::string> keys = {key};
+    const size_t end = key.compare(2, 7, "SYSTEM\\") == 0 ? key.find('\\', 9) : std::string::npos;
+    for (const char* set : {"ControlSet001", "ControlSet002", "CurrentControlSet"})
+        if (end != std::string::npos) keys.push_back(key.substr(0, 9) + set + key.substr(end));
+    for (const std::string& k : keys) {
+        const std::string c = Get(cleanAfter, k);
+        if (c == Get(cleanBefore, k)) continue;  // the clean run left it alone
+        bool bits = key[0] == 'V' && before != kAbsent && after != kAbsent && c != kAbsent &&
+                    after.size() == before.size() && c.size() == before.size();
+        for (size_t i = 0; bits && i < before.size(); ++i)
+            bits = ((hex(before[i]) ^ hex(after[i])) & ~(hex(before[i]) ^ hex(c[i]))) == 0;
+        if (after == c || bits) return true;
     }
+    return false;
+}
 
-private:
-    std::string installed_;
-};
+// Kernel handles of this process (keys, searches...): Wine's GetProcessHandleCount answers 0.
+size_t KernelHandles()
+{
+    struct Entry { ULONG process; BYTE type, flags; USHORT handle; void* object; ACCESS_MASK access; };
+    struct List { ULONG count; Entry entries[1]; };
+    static std::vector<ULONGLONG> buffer(1 << 18);
+    static auto query = reinterpret_cast<LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*)>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation"));
+    EXPECT_EQ(query(16, buffer.data(), buffer.size() * 8, nullptr), 0);  // SystemHandleInformation
+    const List* list = reinterpret_cast<const List*>(buffer.data());
+    size_t mine = 0;
+    for (ULONG i = 0; i < list->count; ++i) mine += list->entries[i].process == GetCurrentProcessId();
+    return mine;
+}
 
-struct Totals {
-    int points = 0;
-    int runs = 0;
-    int passed = 0;
-};
+LONG WINAPI Crashed(EXCEPTION_POINTERS* e)
+{
+    fflush(stdout);
+    fprintf(stderr, "CRASH 0x%08lx at %p while %s at %p failed once\n", e->ExceptionRecord->ExceptionCode,
+            e->ExceptionRecord->ExceptionAddress, state.target.function, state.target.address);
+    return EXCEPTION_EXECUTE_HANDLER;  // ends the process
+}
 
-class FaultSweep {
-public:
-    explicit FaultSweep(OsClass osClass) : osClass_(osClass) {}
-
-    // One run; an empty function name runs without a fault and records sites.
-    std::vector<std::string> Run(const std::string& function, void* site, DWORD error)
-    {
-        std::vector<std::string> problems;
-        install_.Clean();
-        std::string seedProblem;
-        if (!install_.Seed(&seedProblem)) return {seedProblem};
-        faults::Snapshot before = install_.Take();
-
-        state.recording = function.empty();
-        state.targetFunction = function;
-        state.targetSite = site;
+// Runs 0 and 1 are clean: they record the sites and the machine before and after; run 0 also lets Wine open
+// the keys it keeps (window metrics, Enum), so its handles are not counted. Each later run fails one site
+// once. Every run starts on the machine seeded afresh.
+void SweepRemoval(OsClass osClass, size_t floor)
+{
+    static const std::vector<std::string> seed = ReadLines(Setting("FAULT_SWEEP_SEED")[0].c_str());
+    InstallHooks();
+    SetUnhandledExceptionFilter(Crashed);
+    state.sites.clear();
+    Snapshot before, clean;
+    for (size_t run = 0; run <= state.sites.size() + 1; ++run) {
+        const Site* fault = run < 2 ? nullptr : &state.sites[run - 2];
+        BoxRecorder boxes;  // answers every box of the run
+        std::string problems;
+        if (int failed = ApplySeed(seed)) problems += "  " + std::to_string(failed) + " seed lines failed\n";
+        if (!fault) before = Take();
+        state.recording = !fault;
+        state.target = fault ? *fault : Site{};
         state.fired = false;
+        launcherName[0] = '\0';  // loaded again by the note to the launcher, the last step
         state.open.clear();
-        state.strayCloses.clear();
-        BoxRecorder boxes;
-        watchdog_.Start(function.empty() ? "clean run" : function + SiteName(site));
+        const size_t handlesBefore = KernelHandles();
         state.armed = true;
-        RunRemoval(osClass_);
+        RunRemoval(osClass);
         state.armed = false;
-
-        faults::Snapshot after = install_.Take();
-        if (!function.empty() && !state.fired) problems.push_back("the site was not reached again");
-        boxesShown_ += static_cast<int>(boxes.Count());
-        const size_t allowedBoxes = function.empty() ? 0 : 1;
-        if (boxes.Count() > allowedBoxes) problems.push_back("boxes: " + boxes.Describe());
-        for (const RecordedBox& box : boxes.Boxes()) {
-            if (box.caption != "Error" || box.style != MB_ICONERROR || box.owner != nullptr ||
-                box.text != SystemMessage(error))
-                problems.push_back("not the system's box for the injected error: " + boxes.Describe());
+        const size_t handlesAfter = KernelHandles();
+        const std::string text = fault ? SystemMessage(fault->error) : "";
+        if (boxes.Count() > (fault ? 1u : 0u) || (boxes.Count() == 1 && !text.empty() && boxes.Boxes()[0].text != text))
+            problems += "  boxes: " + boxes.Describe();
+        Snapshot after = Take(), keys = before;
+        if (!fault) clean = after;
+        keys.insert(after.begin(), after.end());
+        for (const auto& [key, data] : keys) {
+            std::string was = Get(before, key), is = Get(after, key);
+            if (was != is && !Within(key, was, is, before, clean))
+                problems += "  changed " + key + ": " + was + " -> " + is + "\n";
         }
-        for (const auto& [handle, kind] : state.open) problems.push_back("left open: " + kind);
-        for (const std::string& kind : state.strayCloses) problems.push_back("closed without opening: " + kind);
-        for (const std::string& change : install_.ForeignChanges(before, after)) problems.push_back(change);
-        if (function.empty()) ExpectPhoneGone(after, problems);
-        return problems;
+        if (fault && !state.fired) problems += "  the site was not reached again\n";
+        if (!launcherName[0]) problems += "  ended before the launcher was told\n";
+        if (handlesAfter != handlesBefore && run > 0)
+            problems += "  handles " + std::to_string(handlesBefore) + " -> " + std::to_string(handlesAfter) + "\n";
+        for (const auto& [kind, count] : state.open)
+            if (count != 0) problems += "  " + kind + ": " + std::to_string(count) + " opened, not closed\n";
+        EXPECT_EQ(problems, "") << "OsClass " << osClass << ", " << (fault ? fault->function : "clean run")
+                                << " at " << (fault ? fault->address : nullptr) << " failing once";
     }
-
-    Totals Sweep()
-    {
-        std::map<std::string, DWORD> errors;
-        Hooks hooks = InstallHooks(errors);
-        state.sites.clear();
-        state.opened.clear();
-        state.closed.clear();
-        Totals totals;
-        std::vector<std::string> problems = Run("", nullptr, 0);
-        EXPECT_TRUE(problems.empty()) << "clean run:\n" << Join(problems);
-        EXPECT_FALSE(state.sites.empty());
-        for (const auto& [function, sites] : state.sites) {
-            for (void* site : sites) {
-                ++totals.points;
-                ++totals.runs;
-                problems = Run(function, site, errors[function]);
-                if (problems.empty()) {
-                    ++totals.passed;
-                } else {
-                    ADD_FAILURE() << "OsClass " << osClass_ << ", " << function << SiteName(site) << " failing once:\n"
-                                  << Join(problems);
-                }
-            }
-        }
-        install_.Clean();
-        printf("fault sweep OsClass %d: %d fault points in %zu functions, %d runs, %d passed; "
-               "%d runs showed the error's box, the others failed silently\n",
-               osClass_, totals.points, state.sites.size(), totals.runs, totals.passed, boxesShown_);
-        for (const auto& [function, sites] : state.sites) printf("  %s: %zu\n", function.c_str(), sites.size());
-        for (const auto& [function, error] : errors)
-            if (!state.sites.count(function)) printf("  %s: not reached\n", function.c_str());
-        for (const auto& [kind, count] : state.opened)
-            printf("  %s: %d opened, %d closed\n", kind.c_str(), count, state.closed[kind]);
-        fflush(stdout);
-        return totals;
-    }
-
-private:
-    static std::string Join(const std::vector<std::string>& lines)
-    {
-        std::string text;
-        for (const std::string& line : lines) text += "  " + line + "\n";
-        return text;
-    }
-
-    // The clean run removes what the road of its Windows family removes.
-    void ExpectPhoneGone(const faults::Snapshot& after, std::vector<std::string>& problems)
-    {
-        const std::string windows = faults::detail::Lower(install_.WindowsDir());
-        std::vector<std::string> keys = {"K SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_1B3F&PID_5C13",
-                                         "K SYSTEM\\CurrentControlSet\\Services\\TVybus"};
-        std::vector<std::string> files = {windows + "\\system32\\drivers\\tvybus.sys",
-                                          windows + "\\system32\\drivers\\tvymdm.sys", windows + "\\inf\\oem7.inf",
-                                          windows + "\\inf\\oem30.inf"};
-        if (osClass_ != OsWinVista) {
-            keys.insert(keys.end(), {"K SYSTEM\\ControlSet001\\Enum\\USB\\VID_1B3F&PID_5C13",
-                                     "K SYSTEM\\ControlSet002\\Enum\\USB\\VID_1B3F&PID_5C13&Mi_05",
-                                     std::string("K SYSTEM\\ControlSet001\\Control\\Class\\") + faults::kModem + "\\0003",
-                                     "K SYSTEM\\ControlSet002\\Services\\TVymdm",
-                                     std::string("V ") + faults::kPortsKey + "\tCOM12:",
-                                     std::string("V ") + faults::kLastGoodKey + "\tINF\\OEM12.INF",
-                                     std::string("K ") + faults::kUnimodemKey + "\\" + faults::kPhoneModemKey});
-            files.insert(files.end(), {windows + "\\lastgood\\inf\\oem12.pnf",
-                                       windows + "\\lastgood\\system32\\drivers\\tvywhnt.sys"});
-        }
-        for (const std::string& key : keys)
-            if (after.registry.count(key)) problems.push_back("clean run left " + key);
-        for (const std::string& file : files)
-            if (after.files.count(file)) problems.push_back("clean run left " + file);
-        auto flag = after.registry.find(std::string("V ") + faults::kProductKey + "\tInstallFlag");
-        if (flag == after.registry.end() || flag->second.substr(flag->second.size() - 11) != "\t4\t00000000")
-            problems.push_back("InstallFlag not reset");
-    }
-
-    OsClass osClass_;
-    int boxesShown_ = 0;
-    faults::Installation install_;
-    Watchdog watchdog_;
-};
-
-void Report(const char* name, const Totals& totals)
-{
-    testing::Test::RecordProperty(std::string(name) + "_fault_points", totals.points);
-    testing::Test::RecordProperty(std::string(name) + "_runs_passed", totals.passed);
+    EXPECT_GE(state.sites.size(), floor) << "a hook no longer applies, or the removal ends early";
+    printf("OsClass %d: %zu call sites failed once each\n", osClass, state.sites.size());
+    patches.clear();
 }
 
-TEST(FaultSweep, WindowsXpRemovalSurvivesEveryFailingCallSite)
-{
-    FaultSweep sweep(OsWinXP);
-    Totals totals = sweep.Sweep();
-    Report("xp", totals);
-    EXPECT_GT(totals.points, 40);
-    EXPECT_EQ(totals.runs, totals.passed);
-}
-
-TEST(FaultSweep, Nt6RemovalSurvivesEveryFailingCallSite)
-{
-    PackageTool tool;
-    FaultSweep sweep(OsWinVista);
-    Totals totals = sweep.Sweep();
-    Report("nt6", totals);
-    EXPECT_GT(totals.points, 15);
-    EXPECT_EQ(totals.runs, totals.passed);
-}
+TEST(FaultSweep, WindowsXp) { SweepRemoval(OsWinXP, 40); }
+TEST(FaultSweep, Nt6) { SweepRemoval(OsWinVista, 20); }
 
 }  // namespace
