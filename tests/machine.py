@@ -1,14 +1,9 @@
-"""The one description of a machine that an earlier installation of the phone's
-drivers left behind, with the look-alikes that must survive every removal.
-
-The removal road, the fault sweep, `make demo` and `make bench` all seed from
-it: seed_lines() gives the lines `robot.exe seed` (tests/support/seed.cpp)
-applies, registry, devices, services and files alike.
-
-plugged_first: the phone was connected before any installer ran, so Windows
-bound the composite device with its own usb.inf and the OBEX port with another
-vendor's generic serial package oem40.inf. Neither may be touched.
-"""
+"""The machine an earlier installation of the phone's drivers left, with the
+look-alikes that must survive: the one description the removal road, the fault
+sweep, `make demo` and `make bench` seed from (seed_lines(), applied by
+`robot.exe seed`). plugged_first: the phone was connected before any
+installer, so Windows bound it with its own usb.inf and another vendor's
+oem40.inf; neither may be touched."""
 
 CONTROL_SETS = ["ControlSet001", "ControlSet002", "CurrentControlSet"]
 USB_CLASS = "{36FC9E60-C465-11CF-8056-444553540000}"

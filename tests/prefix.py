@@ -1,10 +1,6 @@
-"""Seeded Wine prefixes for the process-level suites, the demo and the bench.
-
-Prefix(build, name) is a copy of one pristine prefix (made once per build by
-tools/wine-prefix, crash debugger off) with its own server. The robot
-(tests/tools/robot.cpp) is copied to C:\\t; seed() applies machine.py's lines,
-export() lists registry and files for exact diffs.
-"""
+"""Wine prefixes for the suites and the demo: copies of one pristine prefix
+(tools/wine-prefix: no crash debugger), each with its own server, the robot in
+C:\\t; seed() applies machine.py's lines, export() lists registry and files."""
 import hashlib
 import os
 import shutil

@@ -1,6 +1,7 @@
 #include "support/seed.h"
 
 #include <windows.h>
+#include <rpc.h>
 #include <setupapi.h>
 
 #include <algorithm>
@@ -45,12 +46,8 @@ bool SetValue(const std::string& path, const char* name, DWORD type, const Bytes
 bool CreateDevice(const Fields& f)
 {
     GUID guid = {};
-    unsigned long d[11] = {};
-    if (sscanf(f[2].c_str(), "{%8lx-%4lx-%4lx-%2lx%2lx-%2lx%2lx%2lx%2lx%2lx%2lx}", &d[0], &d[1], &d[2], &d[3], &d[4],
-               &d[5], &d[6], &d[7], &d[8], &d[9], &d[10]) != 11)
+    if (f[2].size() != 38 || UuidFromStringA(reinterpret_cast<RPC_CSTR>(&f[2].substr(1, 36)[0]), &guid) != RPC_S_OK)
         return false;
-    guid = {d[0], WORD(d[1]), WORD(d[2]), {BYTE(d[3]), BYTE(d[4]), BYTE(d[5]), BYTE(d[6]), BYTE(d[7]), BYTE(d[8]),
-                                           BYTE(d[9]), BYTE(d[10])}};
     HDEVINFO set = SetupDiCreateDeviceInfoList(&guid, nullptr);
     if (set == INVALID_HANDLE_VALUE) return false;
     SP_DEVINFO_DATA device = {sizeof(device)};
