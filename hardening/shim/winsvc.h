@@ -1,1 +1,0 @@
-// Included by shell/handles.h; what it needs is in windows.h.
