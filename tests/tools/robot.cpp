@@ -1,38 +1,22 @@
 // robot.exe: the tests' hands on a Wine machine. It seeds and exports the
 // registry and drives Quellin9.exe as a user and Plug and Play would.
-//   robot.exe seed <seed file>   apply support/seed.h lines; 1 when one failed
-//   robot.exe export <output file> <HKLM path>...   ExportRegistry, one a line
-//   robot.exe close-launcher     WM_CLOSE to the launcher stand-in's windows
+//   robot.exe seed <seed file> | export <output file> <HKLM path>... | close-launcher
 //   robot.exe [run <exe> [program arguments...] --] <step>...
-// "run" starts the program (instance 1), then the steps run in order; "@tag"
-// names the keys a step prints. Output: "key=value" lines, texts in UTF-8
-// with \n, \r and \\ escaped as the string table's source writes them. Exit
-// 0 when every step worked, 1 after "error=<step>: <reason>", 2 on misuse.
-// Instances still running at the end are reported (left_running<n>=1) and
-// ended. A wait lasts at most 60 s, less once every instance has ended.
-//   box=ok|cancel[@tag]  answer the next box; print tag.caption, .text and
-//                        .buttons ("OK" or "OK,Cancel"); tag box<n>
-//   boxes[=<seconds>]    until instance 1 ends (90 s) answer its boxes with OK,
-//                        printing box<n>.caption and .text; then exit1=<code>
-//   wizard[@tag]         tag.caption, .text1000, .text1001, .button<2|3>.text,
-//                        .enabled, .default, .focus, .progress.pos, .progress.range
-//                        ("0..4"), .rect (l,t,r,b), .screen (WxH), .template
-//                        (101, 102 or ?), .iconic, .foreground
-//   plug=<0..3>          write the keys Plug and Play writes for function n
-//                        (composite USB; modem COM3; ports COM4, COM5), then
-//                        send WM_DEVICECHANGE to the wizard; unplug deletes them
-//   press=<id>, key=<vk> press a wizard button (2 Cancel, 3 Next or End), or type
-//                        a key (27 Escape) into its focus; close sends WM_CLOSE
-//                        (as a second start does), minimize minimises it
-//   start[=<args>]       one more instance; exit[=<n>][@tag] waits for one and
-//                        prints tag (exit<n>)=<code>
-//   nowizard[@tag]       1 when no wizard is shown; state[@tag]: .flag
-//                        (InstallFlag or "absent"), .phone (1/0 per id)
-//   setflag=<value>      write InstallFlag, creating the product key; sleep=<ms>
+// "run" starts instance 1; each step then prints "key=value" lines, keys below
+// its @tag or name, texts in UTF-8 with \n \r \\ escaped as strings.rc writes
+// them. Exit 0 when every step worked, 1 after "error=<step>: <why>", 2 on
+// misuse; instances left running are reported (left_running<n>=1) and ended.
+// Waits last at most 60 s, less once every instance has ended. The steps:
+//   box=ok|cancel (tag box<n>), boxes[=<s>] (OK to instance 1's boxes until it
+//   ends, at most <s> s apart, 90; then as exit), wizard, plug=<0..3> (function
+//   n arrives), unplug, press=<id> (2 Cancel, 3 Next or End), key=<vk>, close,
+//   minimize, start[=<args>], exit[=<n>] (tag exit<n>), nowizard, state,
+//   setflag=<value> (InstallFlag)
 #include <windows.h>
 #include <commctrl.h>
 #include <dbt.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -50,6 +34,7 @@ using std::to_string;
 const char kEnumUsb[] = "System\\CurrentControlSet\\Enum\\USB\\";
 const char kProductKey[] = "SOFTWARE\\TAVRO\\TAVRO GSM GPRS USB Driver TV4170K";
 const DWORD kWaitMs = 60000;
+const std::set<string> kDialogSteps = {"box", "wizard", "plug", "press", "key", "close", "minimize"};
 
 // What Plug and Play leaves for each of the phone's functions: id, instance, class, port.
 const char* const kFunctions[4][4] = {
@@ -61,12 +46,17 @@ const char* const kFunctions[4][4] = {
 
 string exePath;
 std::vector<PROCESS_INFORMATION> instances;
-std::set<HWND> answered;
 int boxCount = 0;
 
 void Print(const string& key, const string& value) { std::printf("%s=%s\n", key.c_str(), value.c_str()); }
 bool Fail(const string& step, const string& why) { Print("error", step + ": " + why); return false; }
 string Flag(bool value) { return value ? "1" : "0"; }
+
+bool Send(HWND window, UINT message, WPARAM wParam = 0)
+{
+    DWORD_PTR answer = 0;
+    return SendMessageTimeoutA(window, message, wParam, 0, SMTO_NORMAL, 10000, &answer) != 0;
+}
 
 string TextOf(HWND window)
 {
@@ -80,82 +70,53 @@ string TextOf(HWND window)
     return out;
 }
 
-bool Ended(size_t i) { return WaitForSingleObject(instances[i].hProcess, 0) == WAIT_OBJECT_0; }
-bool AllEnded()
-{
-    for (size_t i = 0; i < instances.size(); ++i) if (!Ended(i)) return false;
-    return !instances.empty();
-}
+bool Ended(const PROCESS_INFORMATION& p) { return WaitForSingleObject(p.hProcess, 0) == WAIT_OBJECT_0; }
+bool AllEnded() { return !instances.empty() && std::all_of(instances.begin(), instances.end(), Ended); }
 
-// A shown dialog (of one process, or of any when 0): the wizard holds the
-// progress bar, a message box its text control 0xFFFF.
-HWND FindDialog(bool wantWizard, DWORD process = 0)
+// A shown dialog of one process (of any when 0), waiting up to ms while an
+// instance runs: the wizard holds the progress bar, a box its text control 0xFFFF.
+HWND FindDialog(bool wantWizard, DWORD process = 0, DWORD ms = kWaitMs)
 {
-    for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", nullptr)) != nullptr;) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(w, &owner);
-        if (!IsWindowVisible(w) || (process && owner != process)) continue;
-        bool wizard = GetDlgItem(w, 1003) != nullptr;
-        if (wantWizard ? wizard : !wizard && GetDlgItem(w, 0xFFFF) && !answered.count(w)) return w;
+    for (DWORD start = GetTickCount();; Sleep(50)) {
+        for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", nullptr)) != nullptr;) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(w, &owner);
+            bool wizard = GetDlgItem(w, 1003) != nullptr;
+            bool wanted = wantWizard ? wizard : !wizard && GetDlgItem(w, 0xFFFF);
+            if (wanted && IsWindowVisible(w) && (!process || owner == process)) return w;
+        }
+        if (GetTickCount() - start >= ms || AllEnded()) return nullptr;
     }
-    return nullptr;
 }
 
-HWND WaitForDialog(const string& step, bool wantWizard)
+// Back only once the box is gone, so that the next search cannot find it again.
+bool Answer(const string& step, HWND box, const string& tag, int id)
 {
-    for (DWORD waited = 0; waited < kWaitMs; waited += 50) {
-        if (HWND found = FindDialog(wantWizard)) return found;
-        if (AllEnded()) break;
-        Sleep(50);
-    }
-    Fail(step, wantWizard ? "no wizard appeared" : "no message box appeared");
-    return nullptr;
-}
-
-HWND FocusOf(HWND window)
-{
-    GUITHREADINFO gui = {};
-    gui.cbSize = sizeof(gui);
-    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &gui);
-    return gui.hwndFocus;
-}
-
-bool Answer(const string& step, HWND box, const string& tag, int id, bool buttons)
-{
-    Print(tag + ".caption", TextOf(box));
-    Print(tag + ".text", TextOf(GetDlgItem(box, 0xFFFF)));
-    if (buttons) Print(tag + ".buttons", IsWindowVisible(GetDlgItem(box, IDCANCEL)) ? "OK,Cancel" : "OK");
-    answered.insert(box);
+    string key = tag.empty() ? "box" + to_string(++boxCount) : tag;
+    Print(key + ".caption", TextOf(box));
+    Print(key + ".text", TextOf(GetDlgItem(box, 0xFFFF)));
+    Print(key + ".buttons", IsWindowVisible(GetDlgItem(box, IDCANCEL)) ? "OK,Cancel" : "OK");
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
     for (DWORD waited = 0; IsWindow(box) && waited < kWaitMs; waited += 20) Sleep(20);
     return !IsWindow(box) || Fail(step, "the box stayed open");
 }
 
-bool WaitForExit(const string& step, size_t number, const string& tag)
+// With boxMs, answers the instance's boxes with OK until it ends or none came for boxMs.
+bool WaitForExit(const string& step, size_t number, const string& tag, DWORD boxMs = 0)
 {
     if (number < 1 || number > instances.size()) return Fail(step, "no such instance");
-    if (WaitForSingleObject(instances[number - 1].hProcess, kWaitMs) != WAIT_OBJECT_0)
-        return Fail(step, "the program did not end");
+    while (HWND box = boxMs ? FindDialog(false, instances[number - 1].dwProcessId, boxMs) : nullptr)
+        if (!Answer(step, box, "", IDOK)) return false;
     DWORD code = 0;
-    GetExitCodeProcess(instances[number - 1].hProcess, &code);
+    if (WaitForSingleObject(instances[number - 1].hProcess, boxMs ? 0 : kWaitMs) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(instances[number - 1].hProcess, &code))
+        return Fail(step, "the program did not end");
     Print(tag.empty() ? "exit" + to_string(number) : tag, to_string(code));
     return true;
 }
 
-bool Boxes(const string& step, DWORD seconds)
+void ReportWizard(HWND wizard, HWND focus, const string& tag)
 {
-    if (instances.empty()) return Fail(step, "no program given with run");
-    for (DWORD start = GetTickCount(); !Ended(0); Sleep(50)) {
-        if (GetTickCount() - start > seconds * 1000) return Fail(step, "the program did not end");
-        if (HWND box = FindDialog(false, instances[0].dwProcessId))
-            if (!Answer(step, box, "box" + to_string(++boxCount), IDOK, false)) return false;
-    }
-    return WaitForExit(step, 1, "");
-}
-
-void ReportWizard(HWND wizard, const string& tag)
-{
-    HWND focus = FocusOf(wizard);
     Print(tag + ".caption", TextOf(wizard));
     for (int id : {1000, 1001}) Print(tag + ".text" + to_string(id), TextOf(GetDlgItem(wizard, id)));
     for (int id : {2, 3}) {
@@ -172,9 +133,9 @@ void ReportWizard(HWND wizard, const string& tag)
                                        to_string(SendMessageA(bar, PBM_GETRANGE, FALSE, 0)));
     RECT r;
     GetWindowRect(wizard, &r);
-    Print(tag + ".rect", to_string(r.left) + "," + to_string(r.top) + "," + to_string(r.right) + "," +
-                             to_string(r.bottom));
-    Print(tag + ".screen", to_string(GetSystemMetrics(SM_CXSCREEN)) + "x" + to_string(GetSystemMetrics(SM_CYSCREEN)));
+    int x = r.left - (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2;
+    int y = r.top - (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2;
+    Print(tag + ".offcentre", to_string(x) + "," + to_string(y));
     // The two templates list the same controls in different orders: the
     // second one is the instruction text in 101, the finishing button in 102.
     int second = GetDlgCtrlID(GetWindow(GetWindow(wizard, GW_CHILD), GW_HWNDNEXT));
@@ -183,40 +144,20 @@ void ReportWizard(HWND wizard, const string& tag)
     Print(tag + ".foreground", Flag(GetForegroundWindow() == wizard));
 }
 
-bool Plug(const string& step, const string& arg)
+bool Plug(int index)
 {
-    int index = std::atoi(arg.c_str());
-    if (arg.empty() || index < 0 || index > 3) return Fail(step, "plug=0..3");
     const char* const* f = kFunctions[index];
     string path = kEnumUsb + string(f[0]) + "\\" + f[1];
     std::vector<string> lines = {"sz\t" + path + "\tClass\t" + f[2]};
     if (f[3]) lines.push_back("sz\t" + path + "\\Device Parameters\tPortName\t" + f[3]);
-    if (ApplySeed(lines)) return Fail(step, "cannot write the device keys");
-    HWND wizard = WaitForDialog(step, true);
-    DWORD_PTR answer = 0;
-    return wizard && (SendMessageTimeoutA(wizard, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, SMTO_NORMAL, 10000,
-                                          &answer) ||
-                      Fail(step, "the wizard did not answer WM_DEVICECHANGE"));
+    return ApplySeed(lines) == 0;
 }
 
-void ReportState(const string& tag)
-{
-    DWORD flag = 0, size = sizeof(flag);
-    Print(tag + ".flag", RegGetValueA(HKEY_LOCAL_MACHINE, kProductKey, "InstallFlag", RRF_RT_REG_DWORD, nullptr,
-                                      &flag, &size) == ERROR_SUCCESS ? to_string(flag) : "absent");
-    string phone;
-    for (const auto& f : kFunctions) {
-        HKEY key = nullptr;
-        phone += Flag(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (kEnumUsb + string(f[0])).c_str(), 0, KEY_READ, &key) == 0);
-        if (key) RegCloseKey(key);
-    }
-    Print(tag + ".phone", phone);
-}
-
+// arguments: empty, or each one after a space.
 bool Start(const string& step, const string& arguments)
 {
     if (exePath.empty()) return Fail(step, "no program given with run");
-    string line = "\"" + exePath + "\"" + (arguments.empty() ? "" : " " + arguments);
+    string line = "\"" + exePath + "\"" + arguments;
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process;
@@ -234,48 +175,53 @@ bool RunStep(const string& step)
     string arg = eq == string::npos ? "" : name.substr(eq + 1);
     name = name.substr(0, eq);
     int number = std::atoi(arg.c_str());
-    auto tagOr = [&](const string& fallback) { return tag.empty() ? fallback : tag; };
+    string key = tag.empty() ? name : tag;
 
-    if (name == "box") {
-        if (arg != "ok" && arg != "cancel") return Fail(step, "answer ok or cancel");
-        string boxTag = tagOr("box" + to_string(++boxCount));
-        HWND box = WaitForDialog(step, false);
-        return box && Answer(step, box, boxTag, arg == "ok" ? IDOK : IDCANCEL, true);
-    }
-    if (name == "boxes") return Boxes(step, arg.empty() ? 90 : number);
-    if (name == "plug") return Plug(step, arg);
-    if (name == "unplug") {
-        for (const auto& f : kFunctions) RegDeleteTreeA(HKEY_LOCAL_MACHINE, (kEnumUsb + string(f[0])).c_str());
-        return true;
-    }
-    if (name == "wizard" || name == "press" || name == "key" || name == "close" || name == "minimize") {
-        HWND wizard = WaitForDialog(step, true);
-        if (!wizard) return false;
-        if (name == "wizard") ReportWizard(wizard, tagOr("wizard"));
-        if (name == "press")
-            PostMessageA(wizard, WM_COMMAND, MAKEWPARAM(number, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(GetDlgItem(wizard, number)));
-        HWND focus = FocusOf(wizard) ? FocusOf(wizard) : wizard;
-        if (name == "key") PostMessageA(focus, WM_KEYDOWN, number, 1);
-        if (name == "key") PostMessageA(focus, WM_KEYUP, number, 0xC0000001);
-        DWORD_PTR answer = 0;
-        if (name == "close") SendMessageTimeoutA(wizard, WM_CLOSE, 0, 0, SMTO_NORMAL, 10000, &answer);
-        if (name == "minimize") ShowWindowAsync(wizard, SW_MINIMIZE);
-        for (int i = 0; name == "minimize" && i < 100 && !IsIconic(wizard); ++i) Sleep(20);
-        // Back once the wizard has handled what was posted: the second sent
-        // message waits behind the posted ones.
-        for (int i = 0; i < 2; ++i) SendMessageTimeoutA(wizard, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &answer);
-        return true;
-    }
-    if (name == "start") return Start(step, arg);
+    if (name == "boxes") return WaitForExit(step, 1, "", (arg.empty() ? 90 : number) * 1000);
+    if (name == "start") return Start(step, arg.empty() ? "" : " " + arg);
     if (name == "exit") return WaitForExit(step, arg.empty() ? 1 : number, tag);
-    if (name == "nowizard") Print(tagOr("nowizard"), Flag(FindDialog(true) == nullptr));
-    if (name == "state") ReportState(tagOr("state"));
-    if (name == "setflag" && ApplySeed({"dword\t" + string(kProductKey) + "\tInstallFlag\t" + arg}))
-        return Fail(step, "cannot write InstallFlag");
-    if (name == "sleep") Sleep(static_cast<DWORD>(number));
-    return name == "nowizard" || name == "state" || name == "setflag" || name == "sleep" ||
-           Fail(step, "unknown step");
+    if (name == "setflag")
+        return ApplySeed({"dword\t" + string(kProductKey) + "\tInstallFlag\t" + arg}) == 0 ||
+               Fail(step, "cannot write InstallFlag");
+    if (name == "unplug")
+        for (const auto& f : kFunctions) RegDeleteTreeA(HKEY_LOCAL_MACHINE, (kEnumUsb + string(f[0])).c_str());
+    if (name == "nowizard") Print(key, Flag(FindDialog(true, 0, 0) == nullptr));
+    if (name == "state") {
+        DWORD flag = 0, size = sizeof(flag);
+        LONG read =
+            RegGetValueA(HKEY_LOCAL_MACHINE, kProductKey, "InstallFlag", RRF_RT_REG_DWORD, nullptr, &flag, &size);
+        Print(key + ".flag", read == ERROR_SUCCESS ? to_string(flag) : "absent");
+        string phone;
+        for (const auto& f : kFunctions) phone += Flag(!ExportRegistry({kEnumUsb + string(f[0])}).empty());
+        Print(key + ".phone", phone);
+    }
+    if (name == "unplug" || name == "nowizard" || name == "state") return true;
+    if (!kDialogSteps.count(name)) return Fail(step, "unknown step");
+    if (name == "box" && arg != "ok" && arg != "cancel") return Fail(step, "answer ok or cancel");
+    if (name == "plug" && (arg.empty() || number < 0 || number > 3)) return Fail(step, "plug=0..3");
+
+    HWND dialog = FindDialog(name != "box");
+    if (!dialog) return Fail(step, name == "box" ? "no message box appeared" : "no wizard appeared");
+    if (name == "box") return Answer(step, dialog, tag, arg == "ok" ? IDOK : IDCANCEL);
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof(gui);
+    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui);
+    if (name == "wizard") ReportWizard(dialog, gui.hwndFocus, key);
+    if (name == "plug" && !(Plug(number) && Send(dialog, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED)))
+        return Fail(step, "cannot write the device keys, or the wizard did not answer WM_DEVICECHANGE");
+    if (name == "press")
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(number, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, number)));
+    HWND focus = gui.hwndFocus ? gui.hwndFocus : dialog;
+    if (name == "key") PostMessageA(focus, WM_KEYDOWN, number, 1);
+    if (name == "key") PostMessageA(focus, WM_KEYUP, number, 0xC0000001);
+    if (name == "close") Send(dialog, WM_CLOSE);
+    if (name == "minimize") ShowWindowAsync(dialog, SW_MINIMIZE);
+    // Back once the wizard has handled what was posted or sent (the
+    // minimising too): the second sent message waits behind the posted ones.
+    // A wizard that ended answers none.
+    for (int i = 0; i < 2; ++i) Send(dialog, WM_NULL);
+    return true;
 }
 
 }  // namespace
@@ -294,36 +240,24 @@ int main(int argc, char** argv)
         for (const string& line : ExportRegistry(std::vector<string>(argv + 3, argv + argc))) out << line << "\n";
         return out ? 0 : 1;
     }
-    if (verb == "close-launcher") {
-        const char* standIn = "QuellinLauncherStandIn";
-        for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, standIn, nullptr)) != nullptr;)
-            PostMessageA(w, WM_CLOSE, 0, 0);
-        return 0;
-    }
+    // Either window's WM_CLOSE ends the launcher stand-in.
+    if (verb == "close-launcher") return !PostMessageA(FindWindowA("QuellinLauncherStandIn", nullptr), WM_CLOSE, 0, 0);
+    bool ok = true;
     int first = 1;
     if (verb == "run" && argc > 2) {
         exePath = argv[2];
         string arguments;
-        for (first = 3; first < argc && string(argv[first]) != "--"; ++first)
-            arguments += (arguments.empty() ? "" : " ") + string(argv[first]);
-        if (first++ == argc) {
-            std::fprintf(stderr, "usage: robot.exe [run <exe> [arguments...] --] <step>...\n");
-            return 2;
-        }
-        if (!Start("run", arguments)) first = argc + 1;
+        for (first = 3; first < argc && string(argv[first]) != "--"; ++first) arguments += " " + string(argv[first]);
+        if (first++ == argc) return 2;  // no "--"
+        ok = Start("run", arguments);
     }
-    bool ok = first <= argc;
     for (int i = first; ok && i < argc; ++i) ok = RunStep(argv[i]);
 
     // Whatever is still running now would outlive the test.
     for (size_t i = 0; i < instances.size(); ++i) {
-        if (!Ended(i)) {
-            Print("left_running" + to_string(i + 1), "1");
-            TerminateProcess(instances[i].hProcess, 1);
-            WaitForSingleObject(instances[i].hProcess, 5000);
-        }
-        CloseHandle(instances[i].hThread);
-        CloseHandle(instances[i].hProcess);
+        if (!Ended(instances[i])) Print("left_running" + to_string(i + 1), "1");
+        TerminateProcess(instances[i].hProcess, 1);
+        WaitForSingleObject(instances[i].hProcess, 5000);
     }
     return ok ? 0 : 1;
 }
