@@ -1,15 +1,9 @@
 #!/usr/bin/env python3
-"""Quellin9.exe /R on the machine of machine.py, one prefix per Windows version.
-
-Registry and file exports before and after are compared exactly with what the
-removal of that version takes away; everything else, the look-alikes among
-it, must stay byte for byte. A second run changes nothing and shows no box;
-the launcher is told once per run; on NT 6 the package tool (the stand-in in
-system32, never the namesake planted beside the program) gets exact command
-lines. Versions marked plugged_first run on a machine whose phone was
-connected before any installer (driver keys naming usb.inf and oem40.inf).
-  tests/removal_road.py <test build dir> [version...]
-"""
+"""Quellin9.exe /R on machine.py's machine, one prefix per Windows version:
+exact registry and file diffs against what that version's removal takes, the
+look-alikes kept; a second run changes nothing and shows no box; the launcher
+told once per run; on NT 6 exact command lines for the system's package tool.
+  tests/removal_road.py <test build dir> [version...]"""
 import os
 import sys
 import time
