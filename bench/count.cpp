@@ -277,12 +277,13 @@ int main(int argc, char** argv)
     ReadConfiguration();
 
     std::vector<std::unique_ptr<ImportPatch>> patches;
+    // Each original is taken before any counted call can reach its replacement.
     for (int i = 0; i < kCountedFunctions; ++i) {
-        originals[i] = CurrentImport("advapi32.dll", kNames[i]);
-        if (originals[i]) patches.emplace_back(new ImportPatch("advapi32.dll", kNames[i], kReplacements[i]));
+        patches.emplace_back(new ImportPatch("advapi32.dll", kNames[i], kReplacements[i]));
+        originals[i] = patches.back()->Original();
     }
-    originalEnumDevice = CurrentImport("setupapi.dll", "SetupDiEnumDeviceInfo");
     patches.emplace_back(new ImportPatch("setupapi.dll", "SetupDiEnumDeviceInfo", reinterpret_cast<void*>(CountEnumDevice)));
+    originalEnumDevice = patches.back()->Original();
     patches.emplace_back(new ImportPatch("user32.dll", "MessageBoxA", reinterpret_cast<void*>(AnswerBox)));
 
     LARGE_INTEGER start;
