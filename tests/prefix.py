@@ -74,10 +74,8 @@ class Prefix:
         with open(self.windows_path(r"C:\t\export.txt"), encoding="latin-1") as f:
             lines = {line for line in f.read().splitlines() if line}
         for folder in folders:
-            top = self.windows_path("C:\\windows\\" + folder)
-            for base, _, names in os.walk(top):
-                for n in names:
-                    full = os.path.join(base, n)
+            for base, _, names in os.walk(self.windows_path("C:\\windows\\" + folder)):
+                for full in (os.path.join(base, n) for n in names):
                     with open(full, "rb") as f:
                         digest = hashlib.sha256(f.read()).hexdigest()[:16]
                     rel = os.path.relpath(full, self.drive_c).replace(os.sep, "\\").lower()
