@@ -69,20 +69,14 @@ TEST(InstructionText, XpBelowServicePackTwoGetsTheNewHardwareTexts)
     // Wine reports XP with service pack 3 only.
     ImportPatch version("kernel32.dll", "GetVersionExA", reinterpret_cast<void*>(&XpWithServicePack));
     ASSERT_TRUE(version.Applied());
-    const struct { int pack; UINT install, other; } rows[] = {
-        {-1, 15002, 15004}, {0, 15002, 15004}, {1, 15002, 15004}, {2, 15009, 15010}, {3, 15009, 15010}};
-    for (const auto& row : rows) {
-        reportedServicePack = row.pack;
-        EXPECT_EQ(row.install, InstructionTextId(OsWinXP, 1)) << "SP" << row.pack;
-        EXPECT_EQ(row.other, InstructionTextId(OsWinXP, 0)) << "SP" << row.pack;
+    for (reportedServicePack = -1; reportedServicePack <= 3; ++reportedServicePack) {
+        const bool sp2 = reportedServicePack >= 2;  // -1: the query fails, which counts as below 2
+        EXPECT_EQ(sp2 ? 15009u : 15002u, InstructionTextId(OsWinXP, 1)) << "SP" << reportedServicePack;
+        EXPECT_EQ(sp2 ? 15010u : 15004u, InstructionTextId(OsWinXP, 0)) << "SP" << reportedServicePack;
     }
 }
 
-LPVOID WINAPI NoMemory(HANDLE, DWORD, SIZE_T)
-{
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-}
+LPVOID WINAPI NoMemory(HANDLE, DWORD, SIZE_T) { return SetLastError(ERROR_NOT_ENOUGH_MEMORY), nullptr; }
 
 TEST(Placeholders, APairThatCouldNotBeStoredFailsSubstitution)
 {
@@ -134,8 +128,7 @@ LONG WINAPI DeleteOnlyWithFullControl(HKEY parent, LPCSTR name)
 {
     HKEY key = nullptr;  // Wine checks the key's DACL for everything but DELETE
     LONG status = RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &key);
-    if (key) RegCloseKey(key);
-    return status == ERROR_SUCCESS ? realDelete(parent, name) : status;
+    return status == ERROR_SUCCESS ? RegCloseKey(key), realDelete(parent, name) : status;
 }
 
 // Full control for LocalSystem, reading for the Administrators: a driver key

@@ -25,13 +25,10 @@ Bytes Hex(const std::string& text)
 // The fields from `first` on, each terminated; a multi-string ends with one more.
 Bytes Texts(const Fields& f, size_t first, bool list)
 {
-    Bytes data;
-    for (size_t i = first; i < f.size(); ++i) {
-        data.insert(data.end(), f[i].begin(), f[i].end());
-        data.push_back(0);
-    }
-    if (list) data.push_back(0);
-    return data;
+    std::string joined;
+    for (size_t i = first; i < f.size(); ++i) joined += f[i] + '\0';
+    if (list) joined += '\0';
+    return Bytes(joined.begin(), joined.end());
 }
 
 bool SetValue(const std::string& path, const char* name, DWORD type, const Bytes& data)

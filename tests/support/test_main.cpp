@@ -4,19 +4,14 @@
 #include "shell/config.h"
 #include "shell/text.h"
 
-namespace {
-
 // Every test starts from a normal start-up's process state: the record
 // filled for the test program, default brand names, both placeholders.
-class NormalStart : public testing::EmptyTestEventListener {
+struct NormalStart : testing::EmptyTestEventListener {
     void OnTestStart(const testing::TestInfo&) override
     {
         static ApplicationRecord record;
-        ZeroMemory(&record, sizeof(record));
-        record.instance = GetModuleHandleA(nullptr);
+        record = ApplicationRecord{GetModuleHandleA(nullptr)};
         lstrcpyA(record.title, PROGRAM_TITLE);
-        lstrcpyA(record.windowClassName, PROGRAM_CLASS);
-        lstrcpyA(record.mutexName, PROGRAM_MUTEX);
         lstrcpyA(record.seriesName, "GSM");
         lstrcpyA(record.categoryName, "GSM/GPRS");
         record.showVersionLabel = 1;
@@ -25,8 +20,6 @@ class NormalStart : public testing::EmptyTestEventListener {
         RegisterPlaceholders();
     }
 };
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
