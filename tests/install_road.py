@@ -1,11 +1,7 @@
 #!/usr/bin/env python3
-"""The install road of the test build's own Quellin9.exe under Wine, driven by
-robot.exe (tests/tools/robot.cpp): the notice, the wizard's texts and template
-per Windows version, the phone's functions arriving, finishing, Cancel, Escape
-and WM_CLOSE, a second start, Quellin9.ini's names, a folder with a 0x5C trail
-byte, the last switch winning. One prefix, cases in order: the first need nothing
-staged yet. Rights are not tested: under Wine the user is always an administrator.
-    tests/install_road.py <test build directory>     (exit 1 when a case failed)
+"""The install road of the test build's Quellin9.exe under Wine, driven by robot.exe (tests/tools/robot.cpp), case
+by case in one prefix, the first needing nothing staged yet; README.md says what they cover. Rights are not tested:
+under Wine the user is always an administrator. tests/install_road.py <test build directory>: exit 1 on a failure.
 """
 import os
 import re
@@ -44,19 +40,18 @@ def waiting(id, finish, series="GSM", label="Ver. 9.0.0"):
                    "w.button2.text": text(15051), "w.button3.text": text(finish)})
 
 
-def found(tag, n):
-    """n functions found; at 4 the finishing button takes over from Cancel."""
+def found(n, tag=None):
+    """Wizard report p<n> (or tag): n functions found; at 4 the finishing button takes over from Cancel."""
     done = " button3.default=1 button3.focus=1 button2.default=0" if n == 4 else ""
-    return keys("progress.pos=%d button3.enabled=%d button2.enabled=%d" % (n, n == 4, n < 4) + done, tag)
+    return keys("progress.pos=%d button3.enabled=%d button2.enabled=%d" % (n, n == 4, n < 4) + done, tag or "p%d" % n)
 
 
 NOTICE = box("notice", 15006, "OK,Cancel")
 W = "box=ok@notice wizard@w "
 FINISH = W + "setflag=7 plug=0 plug=1 plug=2 plug=3 wizard@p4 press=3 exit state@end"
 FOLLOW = "plug=0 wizard@p1 plug=1 wizard@p2 plug=2 wizard@p3 plug=3 wizard@p4 "
-# name, Windows version, arguments, robot steps, expected facts over exit1=0 (dicts, "key=value" strings; None:
-# absent; staged: phone INFs in the INF folder), optionally the program's folder below C:\ (Drivers beside it),
-# its INI's NAME and NAME2, and steps run before it starts.
+# (name, Windows version, arguments, robot steps, facts expected besides exit1=0 [, folder below C:\ (Drivers beside
+# it), the INI's NAME and NAME2, robot steps before the start]); facts None are absent, staged counts phone INFs.
 CASES = [
     ("notice refused: box 15100, no wizard", "winxp", "", "box=cancel@notice box=ok@error exit nowizard",
      [NOTICE, box("error", 15100), "nowizard=1 staged=0"]),
@@ -65,11 +60,10 @@ CASES = [
      [box("error", 15100), "nowizard=1 staged=0"]),
     ("XP /I, no product key: bar and buttons per function; Escape, Cancel, WM_CLOSE refused once found", "winxp",
      "/I", W + FOLLOW + "key=27 press=2 close wizard@held press=3 exit state@end",
-     [NOTICE, waiting(15009, 15050), found("p1", 1), found("p2", 2), found("p3", 3), found("p4", 4),
-      found("held", 4), "end.flag=absent staged=4"]),
+     [NOTICE, waiting(15009, 15050), *map(found, range(1, 5)), found(4, "held"), "end.flag=absent staged=4"]),
     ("2000 /I: finishing writes InstallFlag 1", "win2k", "/I", FINISH,
-     [waiting(15007, 15050), found("p4", 4), "end.flag=1"]),
-    ("2000: End leaves InstallFlag alone", "win2k", "", FINISH, [waiting(15008, 15052), found("p4", 4), "end.flag=7"]),
+     [waiting(15007, 15050), found(4), "end.flag=1"]),
+    ("2000: End leaves InstallFlag alone", "win2k", "", FINISH, [waiting(15008, 15052), found(4), "end.flag=7"]),
     ("XP /V: no version label; Escape before detection ends with 0", "winxp", "/V",
      W + "setflag=7 plug=0 key=27 exit nowizard state@end", [waiting(15010, 15052, label=""), "nowizard=1 end.flag=7"]),
     ("Vista /I, NAME holding its own placeholder; WM_CLOSE before detection", "vista", "/I", W + "close exit nowizard",
@@ -88,16 +82,14 @@ CASES = [
      W + "setflag=7 plug=0 start=/R exit=1 exit=2@second nowizard state@st", ["second=0 nowizard=1 st.flag=0"]),
     ("/R /I: the install road", "winxp", "/R /I", W + "press=2 exit", [NOTICE, waiting(15009, 15050)]),
     ("/I /R: only the removal", "winxp", "/I /R", "boxes=20 nowizard state@st",
-     [{"box1.caption": None}, "nowizard=1 st.flag=0"], None, None, "setflag=7"),
+     [{"box1.caption": None}, "nowizard=1 st.flag=0"], r"Q9\Setup", None, "setflag=7"),
 ]
 
 
-def run_case(p, name, version, args, steps, wanted, folder=None, ini=None, before=None):
-    folder = folder or r"Q9\Setup"
-    dist = os.path.join(BUILD, "dist")
-    p.install(os.path.join(dist, "Setup"), folder, "Quellin9.exe")
-    p.install(os.path.join(dist, "Drivers"), folder.rsplit("\\", 1)[0] + r"\Drivers",
-              *os.listdir(os.path.join(dist, "Drivers")))
+def run_case(p, name, version, args, steps, wanted, folder=r"Q9\Setup", ini=None, before=None):
+    drivers = os.path.join(BUILD, "dist", "Drivers")
+    p.install(os.path.join(BUILD, "dist", "Setup"), folder, "Quellin9.exe")
+    p.install(drivers, folder.rsplit("\\", 1)[0] + r"\Drivers", *os.listdir(drivers))
     if ini:
         with open(p.windows_path("C:\\%s\\Quellin9.ini" % folder), "wb") as f:
             f.write(("[UsbInst]\r\nNAME=%s\r\nNAME2=%s\r\n" % ini).encode("gbk"))
@@ -106,18 +98,14 @@ def run_case(p, name, version, args, steps, wanted, folder=None, ini=None, befor
         p.wine(ROBOT, *before.split())
     code, output = p.wine(ROBOT, "run", "C:\\%s\\Quellin9.exe" % folder, *args.split(), "--", *steps.split(),
                           "unplug", check=False)
-    facts, expected = {}, {"exit1": "0"}
-    for line in output.splitlines():
-        key, _, value = line.rstrip("\r").partition("=")
-        facts.setdefault(key, value)
+    facts = dict(line.split("=", 1) for line in reversed(output.splitlines()) if "=" in line)  # the first one wins
+    expected = {"exit1": "0"}
     for piece in wanted:
         expected.update(keys(piece) if isinstance(piece, str) else piece)
-    if "staged" in expected:
-        inf = p.windows_path(r"C:\windows\inf")
-        infs = [open(os.path.join(inf, n), "rb").read().lower() for n in os.listdir(inf) if n.lower().endswith(".inf")]
-        facts["staged"] = str(sum(b"tavro_wmc" in i for i in infs))
-    problems = ["robot: " + (facts[k] if k == "error" else k)
-                for k in facts if k == "error" or k.startswith("left_running")]
+    inf = p.windows_path(r"C:\windows\inf")
+    infs = [open(os.path.join(inf, n), "rb").read().lower() for n in os.listdir(inf) if n.lower().endswith(".inf")]
+    facts["staged"] = str(sum(b"tavro_wmc" in i for i in infs))
+    problems = ["robot: %s=%s" % (k, facts[k]) for k in facts if k == "error" or k.startswith("left_running")]
     problems += ["robot ended with %d" % code] if code and not problems else []
     problems += ["%s: expected %r, got %r" % (k, v, facts.get(k)) for k, v in expected.items() if facts.get(k) != v]
     print(("ok       " if not problems else "FAILED   ") + name)

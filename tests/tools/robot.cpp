@@ -1,17 +1,12 @@
-// robot.exe: the tests' hands on a Wine machine. It seeds and exports the
-// registry and drives Quellin9.exe as a user and Plug and Play would.
-//   robot.exe seed <seed file> | export <output file> <HKLM path>... | close-launcher
-//   robot.exe [run <exe> [program arguments...] --] <step>...
-// "run" starts instance 1; each step then prints "key=value" lines, keys below
-// its @tag or name, texts in UTF-8 with \n \r \\ escaped as strings.rc writes
-// them. Exit 0 when every step worked, 1 after "error=<step>: <why>", 2 on
-// misuse; instances left running are reported (left_running<n>=1) and ended.
-// Waits last at most 60 s, less once every instance has ended. The steps:
-//   box=ok|cancel (tag box<n>), boxes[=<s>] (OK to instance 1's boxes until it
-//   ends, at most <s> s apart, 90; then as exit), wizard, plug=<0..3> (function
-//   n arrives), unplug, press=<id> (2 Cancel, 3 Next or End), key=<vk>, close,
-//   minimize, start[=<args>], exit[=<n>] (tag exit<n>), nowizard, state,
-//   setflag=<value> (InstallFlag)
+// robot.exe, the tests' hands on a Wine machine: seeds and exports the registry and drives Quellin9.exe as a
+// user and Plug and Play would. robot.exe seed <seed file> | export <output file> <HKLM path>... | close-launcher
+//   robot.exe [run <exe> [program arguments...] --] <step>...   ("run" starts instance 1)
+// Each step prints "key=value" lines, keys below its @tag or name, texts in UTF-8 with \n \r \\ escaped as
+// strings.rc writes them. Exit 0 when every step worked, 1 after "error=<step>: <why>", 2 on misuse; instances
+// still running are reported (left_running<n>=1) and ended. Waits last at most 60 s, less once all have ended.
+// Steps: box=ok|cancel (tag box<n>), boxes[=<s>] (OK to instance 1's boxes until it ends, at most <s> s apart,
+// 90; then as exit), wizard, plug=<0..3> (function n arrives), unplug, press=<id> (2 Cancel, 3 Next or End),
+// key=<vk>, close, minimize, start[=<args>], exit[=<n>] (tag exit<n>), nowizard, state, setflag=<InstallFlag>
 #include <windows.h>
 #include <commctrl.h>
 #include <dbt.h>
@@ -20,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -34,7 +28,7 @@ using std::to_string;
 const char kEnumUsb[] = "System\\CurrentControlSet\\Enum\\USB\\";
 const char kProductKey[] = "SOFTWARE\\TAVRO\\TAVRO GSM GPRS USB Driver TV4170K";
 const DWORD kWaitMs = 60000;
-const std::set<string> kDialogSteps = {"box", "wizard", "plug", "press", "key", "close", "minimize"};
+const std::vector<string> kDialogSteps = {"box", "wizard", "plug", "press", "key", "close", "minimize"};
 
 // What Plug and Play leaves for each of the phone's functions: id, instance, class, port.
 const char* const kFunctions[4][4] = {
@@ -51,12 +45,7 @@ int boxCount = 0;
 void Print(const string& key, const string& value) { std::printf("%s=%s\n", key.c_str(), value.c_str()); }
 bool Fail(const string& step, const string& why) { Print("error", step + ": " + why); return false; }
 string Flag(bool value) { return value ? "1" : "0"; }
-
-bool Send(HWND window, UINT message, WPARAM wParam = 0)
-{
-    DWORD_PTR answer = 0;
-    return SendMessageTimeoutA(window, message, wParam, 0, SMTO_NORMAL, 10000, &answer) != 0;
-}
+bool Send(HWND w, UINT msg, WPARAM wp = 0) { return SendMessageTimeoutA(w, msg, wp, 0, SMTO_NORMAL, 10000, nullptr); }
 
 string TextOf(HWND window)
 {
@@ -73,16 +62,14 @@ string TextOf(HWND window)
 bool Ended(const PROCESS_INFORMATION& p) { return WaitForSingleObject(p.hProcess, 0) == WAIT_OBJECT_0; }
 bool AllEnded() { return !instances.empty() && std::all_of(instances.begin(), instances.end(), Ended); }
 
-// A shown dialog of one process (of any when 0), waiting up to ms while an
-// instance runs: the wizard holds the progress bar, a box its text control 0xFFFF.
+// A shown dialog (of process unless 0) within ms, or none once all have ended; the wizard has bar 1003, a box 0xFFFF.
 HWND FindDialog(bool wantWizard, DWORD process = 0, DWORD ms = kWaitMs)
 {
     for (DWORD start = GetTickCount();; Sleep(50)) {
         for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", nullptr)) != nullptr;) {
             DWORD owner = 0;
             GetWindowThreadProcessId(w, &owner);
-            bool wizard = GetDlgItem(w, 1003) != nullptr;
-            bool wanted = wantWizard ? wizard : !wizard && GetDlgItem(w, 0xFFFF);
+            bool wanted = GetDlgItem(w, 1003) ? wantWizard : !wantWizard && GetDlgItem(w, 0xFFFF);
             if (wanted && IsWindowVisible(w) && (!process || owner == process)) return w;
         }
         if (GetTickCount() - start >= ms || AllEnded()) return nullptr;
@@ -133,30 +120,18 @@ void ReportWizard(HWND wizard, HWND focus, const string& tag)
                                        to_string(SendMessageA(bar, PBM_GETRANGE, FALSE, 0)));
     RECT r;
     GetWindowRect(wizard, &r);
-    int x = r.left - (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2;
-    int y = r.top - (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2;
-    Print(tag + ".offcentre", to_string(x) + "," + to_string(y));
-    // The two templates list the same controls in different orders: the
-    // second one is the instruction text in 101, the finishing button in 102.
+    Print(tag + ".offcentre", to_string(r.left - (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2) + "," +
+                                  to_string(r.top - (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2));
+    // The templates' second control: the instruction text (1000) in 101, the finishing button (3) in 102.
     int second = GetDlgCtrlID(GetWindow(GetWindow(wizard, GW_CHILD), GW_HWNDNEXT));
     Print(tag + ".template", second == 1000 ? "101" : second == 3 ? "102" : "?");
     Print(tag + ".iconic", Flag(IsIconic(wizard)));
     Print(tag + ".foreground", Flag(GetForegroundWindow() == wizard));
 }
 
-bool Plug(int index)
-{
-    const char* const* f = kFunctions[index];
-    string path = kEnumUsb + string(f[0]) + "\\" + f[1];
-    std::vector<string> lines = {"sz\t" + path + "\tClass\t" + f[2]};
-    if (f[3]) lines.push_back("sz\t" + path + "\\Device Parameters\tPortName\t" + f[3]);
-    return ApplySeed(lines) == 0;
-}
-
 // arguments: empty, or each one after a space.
 bool Start(const string& step, const string& arguments)
 {
-    if (exePath.empty()) return Fail(step, "no program given with run");
     string line = "\"" + exePath + "\"" + arguments;
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
@@ -181,22 +156,20 @@ bool RunStep(const string& step)
     if (name == "start") return Start(step, arg.empty() ? "" : " " + arg);
     if (name == "exit") return WaitForExit(step, arg.empty() ? 1 : number, tag);
     if (name == "setflag")
-        return ApplySeed({"dword\t" + string(kProductKey) + "\tInstallFlag\t" + arg}) == 0 ||
-               Fail(step, "cannot write InstallFlag");
+        return ApplySeed({"dword\t" + string(kProductKey) + "\tInstallFlag\t" + arg}) == 0 || Fail(step, "not written");
     if (name == "unplug")
         for (const auto& f : kFunctions) RegDeleteTreeA(HKEY_LOCAL_MACHINE, (kEnumUsb + string(f[0])).c_str());
     if (name == "nowizard") Print(key, Flag(FindDialog(true, 0, 0) == nullptr));
     if (name == "state") {
         DWORD flag = 0, size = sizeof(flag);
-        LONG read =
-            RegGetValueA(HKEY_LOCAL_MACHINE, kProductKey, "InstallFlag", RRF_RT_REG_DWORD, nullptr, &flag, &size);
-        Print(key + ".flag", read == ERROR_SUCCESS ? to_string(flag) : "absent");
+        bool read = !RegGetValueA(HKEY_LOCAL_MACHINE, kProductKey, "InstallFlag", RRF_RT_REG_DWORD, 0, &flag, &size);
+        Print(key + ".flag", read ? to_string(flag) : "absent");
         string phone;
         for (const auto& f : kFunctions) phone += Flag(!ExportRegistry({kEnumUsb + string(f[0])}).empty());
         Print(key + ".phone", phone);
     }
     if (name == "unplug" || name == "nowizard" || name == "state") return true;
-    if (!kDialogSteps.count(name)) return Fail(step, "unknown step");
+    if (!std::count(kDialogSteps.begin(), kDialogSteps.end(), name)) return Fail(step, "unknown step");
     if (name == "box" && arg != "ok" && arg != "cancel") return Fail(step, "answer ok or cancel");
     if (name == "plug" && (arg.empty() || number < 0 || number > 3)) return Fail(step, "plug=0..3");
 
@@ -207,8 +180,14 @@ bool RunStep(const string& step)
     gui.cbSize = sizeof(gui);
     GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui);
     if (name == "wizard") ReportWizard(dialog, gui.hwndFocus, key);
-    if (name == "plug" && !(Plug(number) && Send(dialog, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED)))
-        return Fail(step, "cannot write the device keys, or the wizard did not answer WM_DEVICECHANGE");
+    if (name == "plug") {
+        const char* const* f = kFunctions[number];
+        string path = kEnumUsb + string(f[0]) + "\\" + f[1];
+        std::vector<string> lines = {"sz\t" + path + "\tClass\t" + f[2]};
+        if (f[3]) lines.push_back("sz\t" + path + "\\Device Parameters\tPortName\t" + f[3]);
+        if (ApplySeed(lines) || !Send(dialog, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED))
+            return Fail(step, "cannot write the device keys, or the wizard did not answer WM_DEVICECHANGE");
+    }
     if (name == "press")
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(number, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(dialog, number)));
@@ -217,9 +196,7 @@ bool RunStep(const string& step)
     if (name == "key") PostMessageA(focus, WM_KEYUP, number, 0xC0000001);
     if (name == "close") Send(dialog, WM_CLOSE);
     if (name == "minimize") ShowWindowAsync(dialog, SW_MINIMIZE);
-    // Back once the wizard has handled what was posted or sent (the
-    // minimising too): the second sent message waits behind the posted ones.
-    // A wizard that ended answers none.
+    // Back once the wizard has handled what was posted or sent, the minimising too: the second WM_NULL waits.
     for (int i = 0; i < 2; ++i) Send(dialog, WM_NULL);
     return true;
 }
