@@ -12,9 +12,7 @@
 #include <list>
 #include <map>
 #include <sstream>
-#include <string>
 #include <type_traits>
-#include <vector>
 
 #include "removal/removal.h"
 #include "shell/osclass.h"
@@ -22,13 +20,11 @@
 #include "support/import_patch.h"
 #include "support/seed.h"
 
-namespace {
-
 using Site = std::pair<const char*, void*>;  // a hooked function and the return address of its call
-std::vector<Site> sites;
+static std::vector<Site> sites;
 enum Mode { kOff, kRecording, kFailing };
-struct Run { Mode mode; Site target; DWORD injected; std::map<std::string, int> unclosed; } now;  // handles by kind
-std::list<ImportPatch> patches;  // for the whole program
+static struct Run { Mode mode; Site target; DWORD injected; std::map<std::string, int> unclosed; } now;  // by kind
+static std::list<ImportPatch> patches;  // for the whole program
 
 struct Row {  // a hooked function
     void (*install)(const Row&);
@@ -43,7 +39,6 @@ template <int Tag, typename R, typename... A>
 struct Hook<Tag, R(WINAPI*)(A...)> {
     static inline R(WINAPI* original)(A...);
     static inline const Row* row;
-
     static R WINAPI Replacement(A... args)
     {
         const Site here{row->name, __builtin_return_address(0)};
@@ -62,7 +57,6 @@ struct Hook<Tag, R(WINAPI*)(A...)> {
         }
         original(args...);  // SetupCloseInfFile answers nothing
     }
-
     static void Install(const Row& r)
     {
         row = &r;
@@ -72,33 +66,30 @@ struct Hook<Tag, R(WINAPI*)(A...)> {
         EXPECT_TRUE(original) << r.name << " is not imported";
     }
 };
-#define HOOK(fn, ...) {&Hook<__COUNTER__, decltype(&fn)>::Install, #fn, __VA_ARGS__}  // a Row
 
 constexpr intptr_t kBad = -1, kMemory = ERROR_NOT_ENOUGH_MEMORY, kDenied = ERROR_ACCESS_DENIED;  // kBad: INVALID_...
-const Row rows[] = {
+#define HOOK(fn, ...) {&Hook<__COUNTER__, decltype(&fn)>::Install, #fn, __VA_ARGS__}  // a Row
+static const Row rows[] = {
     HOOK(RegOpenKeyExA), HOOK(RegQueryInfoKeyA), HOOK(RegEnumKeyExA), HOOK(RegEnumValueA), HOOK(RegQueryValueExA),
     HOOK(RegSetValueExA), HOOK(RegDeleteKeyA), HOOK(RegDeleteValueA), HOOK(RegGetKeySecurity), HOOK(RegSetKeySecurity),
-    HOOK(AllocateAndInitializeSid, FALSE, kMemory), HOOK(HeapAlloc, 0, kMemory), HOOK(LocalAlloc, 0, kMemory),
-    HOOK(FindFirstFileA, kBad), HOOK(FindNextFileA, FALSE), HOOK(SetFileAttributesA, FALSE),
-    HOOK(GetFileAttributesA, kBad), HOOK(CreateProcessA, FALSE, ERROR_FILE_NOT_FOUND),
-    HOOK(DeleteFileA, FALSE, ERROR_SHARING_VIOLATION),  // a driver in use
+    HOOK(AllocateAndInitializeSid, 0, kMemory), HOOK(HeapAlloc, 0, kMemory), HOOK(LocalAlloc, 0, kMemory),
+    HOOK(FindFirstFileA, kBad), HOOK(FindNextFileA, 0), HOOK(SetFileAttributesA, 0), HOOK(GetFileAttributesA, kBad),
+    HOOK(CreateProcessA, 0, ERROR_FILE_NOT_FOUND), HOOK(DeleteFileA, 0, ERROR_SHARING_VIOLATION),  // a driver in use
     HOOK(OpenSCManagerA, 0, kDenied, "SC_HANDLE"), HOOK(OpenServiceA, 0, kDenied, "SC_HANDLE"),
-    HOOK(CloseServiceHandle, FALSE, 0, "SC_HANDLE"), HOOK(DeleteService, FALSE),
-    HOOK(SetupDiGetClassDevsA, kBad, kMemory, "HDEVINFO"), HOOK(SetupDiDestroyDeviceInfoList, FALSE, 0, "HDEVINFO"),
-    HOOK(SetupDiClassGuidsFromNameA, FALSE), HOOK(SetupDiEnumDeviceInfo, FALSE), HOOK(SetupDiCallClassInstaller, FALSE),
-    HOOK(SetupDiGetDeviceRegistryPropertyA, FALSE, ERROR_INVALID_DATA), HOOK(SetupGetInfFileListA, FALSE),
+    HOOK(CloseServiceHandle, 0, 0, "SC_HANDLE"), HOOK(DeleteService, 0),
+    HOOK(SetupDiGetClassDevsA, kBad, kMemory, "HDEVINFO"), HOOK(SetupDiDestroyDeviceInfoList, 0, 0, "HDEVINFO"),
+    HOOK(SetupDiClassGuidsFromNameA, 0), HOOK(SetupDiEnumDeviceInfo, 0), HOOK(SetupDiCallClassInstaller, 0),
+    HOOK(SetupDiGetDeviceRegistryPropertyA, 0, ERROR_INVALID_DATA), HOOK(SetupGetInfFileListA, 0),
     HOOK(SetupOpenInfFileA, kBad, ERROR_SHARING_VIOLATION, "HINF"), HOOK(SetupCloseInfFile, 0, 0, "HINF"),
-    HOOK(SetupFindFirstLineA, FALSE, ERROR_LINE_NOT_FOUND),
-    HOOK(SetupGetStringFieldA, FALSE, ERROR_INSUFFICIENT_BUFFER),  // a field longer than the buffer
+    HOOK(SetupFindFirstLineA, 0, ERROR_LINE_NOT_FOUND), HOOK(SetupGetStringFieldA, 0, ERROR_INSUFFICIENT_BUFFER),
 };
 
-// Key, value or file -> its data ("" for a key, attributes for a file): the keys below FAULT_SWEEP_EXPORT and the
-// files below the Windows folders of FAULT_SWEEP_FOLDERS (';' between). Get answers "(missing)" for one not there:
-// odd-sized, never a value's hex data.
+// Key, value or file -> its data ("" for a key, attributes for a file): the keys below FAULT_SWEEP_EXPORT, the files
+// below the Windows folders of FAULT_SWEEP_FOLDERS (';' between). Get's "(missing)" is odd-sized: no value's hex data.
 using Snapshot = std::map<std::string, std::string>;
-std::string Get(const Snapshot& s, const std::string& key) { return s.count(key) ? s.at(key) : "(missing)"; }
+static std::string Get(const Snapshot& s, const std::string& key) { return s.count(key) ? s.at(key) : "(missing)"; }
 
-Snapshot Take()
+static Snapshot Take()
 {
     Snapshot s;
     std::istringstream paths(getenv("FAULT_SWEEP_EXPORT")), folders(getenv("FAULT_SWEEP_FOLDERS"));
@@ -114,7 +105,7 @@ Snapshot Take()
 // A failure may leave work undone, never do other work: each change is one the clean run made, or flips only bits
 // it flipped (ports not reached stay taken). The control sets mirror each other, and Wine's class installer keeps
 // the driver key and port that Windows releases with the device: a change may come in another set than its own.
-bool Within(const std::string& key, const Snapshot& before, const Snapshot& after, const Snapshot& clean)
+static bool Within(const std::string& key, const Snapshot& before, const Snapshot& after, const Snapshot& clean)
 {
     auto hex = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
     const std::string was = Get(before, key), is = Get(after, key);
@@ -131,7 +122,7 @@ bool Within(const std::string& key, const Snapshot& before, const Snapshot& afte
 }
 
 // Kernel handles of this process (keys, searches...) in the system's list: Wine's GetProcessHandleCount answers 0.
-size_t KernelHandles()
+static size_t KernelHandles()
 {
     struct Entry { ULONG process; BYTE type, flags; USHORT handle; void* object; ACCESS_MASK access; };
     static struct { ULONG count; Entry entries[1 << 17]; } list;
@@ -142,32 +133,29 @@ size_t KernelHandles()
                          [](const Entry& e) { return e.process == GetCurrentProcessId(); });
 }
 
-LONG WINAPI Crashed(EXCEPTION_POINTERS* e)  // ends the process
-{
-    fflush(stdout);
-    fprintf(stderr, "CRASH 0x%08lx at %p while %s at %p failed once\n", e->ExceptionRecord->ExceptionCode,
-            e->ExceptionRecord->ExceptionAddress, now.target.first, now.target.second);
-    return EXCEPTION_EXECUTE_HANDLER;
-}
-
 // Runs 0 and 1 are clean; run 0 also lets Wine open the keys it keeps (window metrics, Enum): its handles go uncounted.
-void SweepRemoval(OsClass osClass, size_t floor)
+static void SweepRemoval(OsClass osClass, size_t floor)
 {
     static const std::vector<std::string> seed = ReadLines("C:\\t\\seed.txt");  // as tests/prefix.py's seed() left it
     for (const Row& row : rows) row.install(row);  // by the first test: a function hooked stays hooked
-    SetUnhandledExceptionFilter(Crashed);
+    SetUnhandledExceptionFilter([](EXCEPTION_POINTERS* e) WINAPI -> LONG {  // tells the site, ends the process
+        fflush(stdout);
+        fprintf(stderr, "CRASH 0x%08lx at %p while %s at %p failed once\n", e->ExceptionRecord->ExceptionCode,
+                e->ExceptionRecord->ExceptionAddress, now.target.first, now.target.second);
+        return EXCEPTION_EXECUTE_HANDLER;
+    });
     sites.clear();
     Snapshot before, clean;
     for (size_t run = 0; run < 2 + sites.size(); ++run) {
-        const Site* fault = run < 2 ? nullptr : &sites[run - 2];
-        SCOPED_TRACE(testing::Message() << "failing " << (fault ? fault->first : "none") << " at "
-                                        << (fault ? fault->second : nullptr));
+        const bool fault = run >= 2;
+        const Site target = fault ? sites[run - 2] : Site{"none", nullptr};
+        SCOPED_TRACE(testing::Message() << "failing " << target.first << " at " << target.second);
         BoxRecorder boxes;  // answers every box of the run
         EXPECT_EQ(ApplySeed(seed), 0) << "seed lines failed";
         if (!fault) before = Take();
         launcherName[0] = '\0';  // loaded again by the note to the launcher, the last step
         const size_t handles = KernelHandles();
-        now = {fault ? kFailing : kRecording, fault ? *fault : Site{}, 0, {}};
+        now = {fault ? kFailing : kRecording, target, 0, {}};
         RunRemoval(osClass);
         now.mode = kOff;
         if (run > 0) { EXPECT_EQ(KernelHandles(), handles) << "kernel handles"; }
@@ -189,5 +177,3 @@ void SweepRemoval(OsClass osClass, size_t floor)
 
 TEST(FaultSweep, WindowsXp) { SweepRemoval(OsWinXP, 40); }
 TEST(FaultSweep, Nt6) { SweepRemoval(OsWinVista, 20); }
-
-}  // namespace
