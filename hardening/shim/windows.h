@@ -40,10 +40,9 @@ inline LPVOID HeapAlloc(HANDLE, DWORD how, size_t n) { return how & HEAP_ZERO_ME
 inline BOOL HeapFree(HANDLE, DWORD, LPVOID memory) { return free(memory), 1; }
 inline int lstrlenA(LPCSTR text) { return text ? static_cast<int>(strlen(text)) : 0; }
 
-// The run's ANSI code page: 936 (the default; lead bytes 0x81-0xFE) through iconv's GBK, or 1252
-// through its CP1252 (which, unlike Windows', refuses the five unassigned bytes). An invalid or cut
-// sequence fails, as the product asks (MB_ERR_INVALID_CHARS); with no room, the count; a result that
-// does not fit, nothing. The product always gives the length.
+// The run's ANSI code page: 936 (the default; lead bytes 0x81-0xFE) through iconv's GBK, or 1252 through its
+// CP1252 (which, unlike Windows', refuses the five unassigned bytes). An invalid or cut sequence fails, as the
+// product asks (MB_ERR_INVALID_CHARS); with no room, the count; a result that does not fit, nothing.
 inline UINT shimCodePage = 936;
 inline BOOL IsDBCSLeadByte(BYTE byte) { return shimCodePage == 936 && byte >= 0x81 && byte <= 0xFE; }
 inline int ShimConvert(UINT codePage, bool toWide, const void* in, int length, void* out, int room)
@@ -57,16 +56,14 @@ inline int ShimConvert(UINT codePage, bool toWide, const void* in, int length, v
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
     size_t inLeft = length, outLeft = 2 * inLeft + 2;
     std::vector<char> result(outLeft);
-    char* from = static_cast<char*>(const_cast<void*>(in));
-    char* to = result.data();
+    char *from = static_cast<char*>(const_cast<void*>(in)), *to = result.data();
     if (iconv(cd, &from, &inLeft, &to, &outLeft) == (size_t)-1) return 0;
     const int bytes = static_cast<int>(to - result.data()), count = toWide ? bytes / 2 : bytes;
     if (room > 0 && count <= room) memcpy(out, result.data(), bytes);
     return room == 0 || count <= room ? count : 0;
 }
-#define MultiByteToWideChar(codePage, flags, text, length, out, units) \
-    ShimConvert(codePage, true, text, length, out, units)
-#define WideCharToMultiByte(codePage, flags, text, units, out, size, defaultChar, usedDefault) \
+#define MultiByteToWideChar(page, flags, text, length, out, units) ShimConvert(page, true, text, length, out, units)
+#define WideCharToMultiByte(codePage, flags, text, units, out, size, fallback, used) \
     ShimConvert(codePage, false, text, 2 * (units), out, size)
 
 // No string table, module or file to ask natively: these find nothing and fail.
