@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""The fault sweep (tests/faults/fault_sweep_test.cpp) on machine.py's machine, and its XP sweep again on the
-machine whose phone was plugged in first: two prefixes side by side.  tests/fault_sweep.py <test build dir>"""
+"""tests/faults/fault_sweep_test.cpp on machine.py's machine, and its XP sweep again on the plugged-in-first one,
+in two prefixes side by side.  tests/fault_sweep.py <test build dir>"""
 import os
 import sys
 from concurrent.futures import ThreadPoolExecutor

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "regpurge/registry_purger.h"
 #include "resources/ids.h"
 #include "shell/app.h"
@@ -131,8 +129,7 @@ LONG WINAPI DeleteOnlyWithFullControl(HKEY parent, LPCSTR name)
     return status == ERROR_SUCCESS ? RegCloseKey(key), realDelete(parent, name) : status;
 }
 
-// Full control for LocalSystem, reading for the Administrators: a driver key
-// as Windows 2000 and XP protect it.
+// Full control for LocalSystem, reading for the Administrators: a driver key as 2000 and XP protect it.
 void Protect(const std::string& path)
 {
     PSECURITY_DESCRIPTOR sd = nullptr;

@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
-"""The install road of the test build's Quellin9.exe under Wine, driven by robot.exe (tests/tools/robot.cpp), case
-by case in one prefix, the first needing nothing staged yet; README.md says what they cover. Rights are not tested:
-under Wine the user is always an administrator. tests/install_road.py <test build directory>: exit 1 on a failure.
-"""
+"""The install road of the test build's Quellin9.exe under Wine, driven by robot.exe, case by case in one prefix
+(the first need nothing staged yet; README.md says what they cover; Wine's user is always an administrator).
+    tests/install_road.py <test build directory>: exit 1 on a failure."""
 import os
 import re
 import sys

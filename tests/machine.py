@@ -1,9 +1,7 @@
-"""The machine an earlier installation of the phone's drivers left, with the
-look-alikes that must survive: the one description the removal road, the fault
-sweep, `make demo` and `make bench` seed from (seed_lines(), applied by
-`robot.exe seed`). plugged_first: the phone was connected before any
-installer, so Windows bound it with its own usb.inf and another vendor's
-oem40.inf; neither may be touched."""
+"""The machine an earlier installation of the phone's drivers left, with the look-alikes that must
+survive: the one description the removal road, the fault sweep, `make demo` and `make bench` seed
+from (seed_lines(), applied by `robot.exe seed`). plugged_first: the phone was connected before any
+installer, so Windows bound it with its own usb.inf and another vendor's oem40.inf; neither may go."""
 
 CONTROL_SETS = ["ControlSet001", "ControlSet002", "CurrentControlSet"]
 USB_CLASS = "{36FC9E60-C465-11CF-8056-444553540000}"
@@ -22,17 +20,12 @@ EXPORTED = ["SYSTEM", r"SOFTWARE\TAVRO", PORTS_KEY, r"SOFTWARE\Microsoft\Windows
 FILE_FOLDERS = ["inf", "LastGood", r"system32\drivers"]
 
 
-FIELDS = "id inst cls drv svc inf port desc iface".split()
-
-
 def devices(rows):
     """Devices from table rows; hardware ids as Windows lists them, with revision first."""
-    out = []
-    for row in rows:
-        d = dict(zip(FIELDS, row))
+    out = [dict(zip("id inst cls drv svc inf port desc iface".split(), row)) for row in rows]
+    for d in out:
         base, _, mi = d["id"].upper().partition("&MI")
         d["hw"] = ["USB\\" + base + "&REV_0100" + ("&MI" + mi if mi else ""), "USB\\" + d["id"].upper()]
-        out.append(d)
     return out
 
 
@@ -78,9 +71,8 @@ PLUGGED_INFS = {"usb": r"USB\ROOT_HUB", "oem40": r"USB\VID_067B&PID_2303"}
 
 def phone(plugged_first=False):
     """The phone's devices; plugged in first, two of them bound to foreign INFs."""
-    if not plugged_first:
-        return PHONE
-    return [dict(d, inf={"oem7": "usb", "oem14": "oem40"}.get(d["inf"], d["inf"])) for d in PHONE]
+    foreign = {"oem7": "usb", "oem14": "oem40"} if plugged_first else {}
+    return [dict(d, inf=foreign.get(d["inf"], d["inf"])) for d in PHONE]
 
 
 def phone_infs(plugged_first=False):
@@ -93,10 +85,8 @@ def interface_name(d):
 
 
 def comdb(ports):
-    data = bytearray(32)
-    for n in ports:
-        data[(n - 1) // 8] |= 1 << ((n - 1) % 8)
-    return data.hex()
+    """A 32-byte port database with the bits of these COM numbers set."""
+    return sum(1 << (n - 1) for n in ports).to_bytes(32, "little").hex()
 
 
 def inf_text(hardware_id, section="Tavro_wmc"):

@@ -1,6 +1,5 @@
-"""Wine prefixes for the suites and the demo: copies of one pristine prefix
-(tools/wine-prefix: no crash debugger), each with its own server, the robot in
-C:\\t; seed() applies machine.py's lines, export() lists registry and files."""
+"""Wine prefixes for the suites and the demo: copies of one pristine prefix (tools/wine-prefix: no crash
+debugger), each with its own server, the robot in C:\\t; seed() applies machine.py's lines, export() lists."""
 import hashlib
 import os
 import shutil

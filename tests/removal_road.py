@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
-"""Quellin9.exe /R on machine.py's machine, one prefix per Windows version:
-exact registry and file diffs against what that version's removal takes, the
-look-alikes kept; a second run changes nothing and shows no box; the launcher
-told once per run; on NT 6 exact command lines for the system's package tool.
+"""Quellin9.exe /R on machine.py's machine, one prefix per Windows version: exact registry and file
+diffs against what that version's removal takes, the look-alikes kept; a second run changes nothing
+and shows no box; the launcher told once per run; on NT 6 exact command lines for the package tool.
   tests/removal_road.py <test build dir> [version...]"""
 import os
 import sys
@@ -117,8 +116,9 @@ def road(build, version, os_class, plugged, problems):
                 or "Other" in l])
         p.version("Quellin9.exe", version)
         launcher = p.popen(r"C:\t\launcher.exe", r"C:\launcher.log", "600")
-        deadline = time.time() + 60
-        while "ready" not in read(p, "launcher.log") and time.time() < deadline:
+        for _ in range(300):  # up to a minute for the launcher to come up
+            if "ready" in read(p, "launcher.log"):
+                break
             time.sleep(0.2)
         before = p.export(m.EXPORTED, m.FILE_FOLDERS)
         want = expected(before, os_class, plugged)
@@ -146,24 +146,20 @@ def road(build, version, os_class, plugged, problems):
         launcher.wait(timeout=30)
     except Exception as error:  # a broken seed or tool: report it as this version's failure
         problems.append("%s: %s" % (type(error).__name__, error))
+        lookalikes = ()
     finally:
         p.stop(remove=not problems)
-    return len(lookalikes) if "lookalikes" in locals() else 0
+    return len(lookalikes)
 
 
 def main(build, only):
     failed = 0
-    for version, os_class, plugged in VERSIONS:
-        if only and version not in only:
-            continue
+    for version, os_class, plugged in [v for v in VERSIONS if not only or v[0] in only]:
         started, problems = time.time(), []
         kept = road(build, version, os_class, plugged, problems)
         print("removal road %-8s OsClass %2d%s: %s, %d look-alikes kept  [%.0f s]" % (
             version, os_class, " plugged in first" if plugged else "", "FAILED" if problems else "ok", kept,
-            time.time() - started))
-        for line in problems:
-            print("    " + line)
-        sys.stdout.flush()
+            time.time() - started), *["    " + line for line in problems], sep="\n", flush=True)
         failed += bool(problems)
     return 1 if failed else 0
 

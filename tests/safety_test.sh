@@ -17,7 +17,6 @@ shipped=$root/build/dist/Setup/Quellin9.exe
 [ -f "$shipped" ] || { echo "FAILED: $shipped missing (make builds it)"; exit 1; }
 headers=$(i686-w64-mingw32-objdump -p "$shipped")
 imports=$(echo "$headers" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
-echo "imports: $imports"
 check "32-bit GUI image" '[[ "$(i686-w64-mingw32-objdump -f "$shipped")" == *pei-i386* && "$headers" == *"(Windows GUI)"* ]]'
 check "NX, ASLR and terminal-server aware" \
   '[[ "$headers" == *NX_COMPAT* && "$headers" == *DYNAMIC_BASE* && "$headers" == *TERMINAL_SERVICE_AWARE* ]]'
@@ -28,9 +27,8 @@ for dll in $imports; do check "import $dll is a known DLL" '[[ "$known" == *" $d
 text=$(strings -n 5 "$shipped")
 check "comctl32 comes through the manifest" '[[ "$text" == *Microsoft.Windows.Common-Controls* && " $imports" != *" comctl32.dll "* ]]'
 check "the DLL search is restricted" '[[ "$text" == *SetDefaultDllDirectories* && "$text" == *SetDllDirectoryA* ]]'
-# Other names: comctl32 (manifest), version.dll below the system folder,
-# kernel32 (loaded), and the runtime's libgcc_s_dw2-1.dll, which its start-up
-# code only looks for among the modules already loaded.
+# Other names: comctl32 (manifest), version.dll below the system folder, kernel32 (loaded), and the
+# runtime's libgcc_s_dw2-1.dll, which its start-up code only looks for among the modules already loaded.
 for name in $(echo "$text" | grep -oiE '[\\a-z0-9_.-]*[a-z0-9_-]\.dll' | tr 'A-Z' 'a-z' | sort -u); do
   case "$name" in comctl32.dll|kernel32.dll|\\version.dll|libgcc_s_dw2-1.dll) ok=1 ;;
     *) [[ " $imports" == *" $name "* ]] && ok=1 || ok=0 ;; esac
@@ -42,8 +40,7 @@ done
 drive=$WINEPREFIX/drive_c
 cleanup() { rm -rf "$drive/q9" "$drive"/planted-*.txt; "$WINE" reg delete 'HKLM\SOFTWARE\TAVRO' /f >/dev/null 2>&1 || true; }
 trap cleanup EXIT
-cleanup
-mkdir -p "$drive/q9"
+cleanup && mkdir -p "$drive/q9"
 cc=$arch-w64-mingw32-gcc
 $cc -shared -O2 -o "$drive/q9/planted.dll" "$here/faults/planted_dll.c"
 $cc -O2 -o "$drive/q9/probe.exe" "$here/faults/planted_probe.c"

@@ -1,5 +1,4 @@
-// Records the message boxes the code under test shows and answers them with
-// OK, without a window; texts as the ANSI bytes the program passed.
+// Records the boxes the code under test shows and answers OK, without a window; texts as the ANSI bytes passed.
 #pragma once
 #include <string>
 #include <vector>

@@ -1,6 +1,5 @@
-// Replaces one imported system function of the test program while the object
-// lives. The product library is linked into the test program, so its calls
-// go through the same import table and are redirected too.
+// Replaces one imported system function of the test program while the object lives; the product
+// library is linked into the test program, so its calls go through the same import table.
 #pragma once
 #include <windows.h>
 

@@ -1,9 +1,9 @@
 // robot.exe, the tests' hands on a Wine machine: seeds and exports the registry and drives Quellin9.exe as a
 // user and Plug and Play would. robot.exe seed <seed file> | export <output file> <HKLM path>... | close-launcher
 //   robot.exe [run <exe> [program arguments...] --] <step>...   ("run" starts instance 1)
-// Each step prints "key=value" lines, keys below its @tag or name, texts in UTF-8 with \n \r \\ escaped as
-// strings.rc writes them. Exit 0 when every step worked, 1 after "error=<step>: <why>", 2 on misuse; instances
-// still running are reported (left_running<n>=1) and ended. Waits last at most 60 s, less once all have ended.
+// Steps print "key=value" lines below their @tag or name, texts in UTF-8 escaped as strings.rc writes them. Exit 0
+// when all worked, 1 after "error=<step>: <why>", 2 on misuse; instances left running are reported
+// (left_running<n>=1) and ended. Waits last at most 60 s, less once all have ended.
 // Steps: box=ok|cancel (tag box<n>), boxes[=<s>] (OK to instance 1's boxes until it ends, at most <s> s apart,
 // 90; then as exit), wizard, plug=<0..3> (function n arrives), unplug, press=<id> (2 Cancel, 3 Next or End),
 // key=<vk>, close, minimize, start[=<args>], exit[=<n>] (tag exit<n>), nowizard, state, setflag=<InstallFlag>
