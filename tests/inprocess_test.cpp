@@ -9,7 +9,6 @@
 #include "resources/ids.h"
 #include "shell/app.h"
 #include "shell/osclass.h"
-#include "shell/product.h"
 #include "shell/text.h"
 #include "support/box_recorder.h"
 #include "support/seed.h"

@@ -41,9 +41,8 @@ drive=$WINEPREFIX/drive_c
 cleanup() { rm -rf "$drive/q9" "$drive"/planted-*.txt; "$WINE" reg delete 'HKLM\SOFTWARE\TAVRO' /f >/dev/null 2>&1 || true; }
 trap cleanup EXIT
 cleanup && mkdir -p "$drive/q9"
-cc=$arch-w64-mingw32-gcc
-$cc -shared -O2 -o "$drive/q9/planted.dll" "$here/faults/planted_dll.c"
-$cc -O2 -o "$drive/q9/probe.exe" "$here/faults/planted_probe.c"
+"$arch-w64-mingw32-gcc" -shared -O2 -o "$drive/q9/planted.dll" "$here/faults/planted_dll.c"
+"$arch-w64-mingw32-gcc" -O2 -o "$drive/q9/probe.exe" "$here/faults/planted_probe.c"
 for name in version comctl32 setupapi; do cp "$drive/q9/planted.dll" "$drive/q9/$name.dll"; done
 cp "$build/dist/Setup/Quellin9.exe" "$build/tests/robot.exe" "$drive/q9/"
 markers() { (cd "$drive" && ls planted-*.txt 2>/dev/null | tr '\n' ' ') || true; }

@@ -15,8 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <string>
-#include <vector>
 
 #include "support/seed.h"
 
