@@ -122,7 +122,6 @@ int DriverRemover::RemoveDriverKeyInfs()
             AppendString(id, keyPath) == 0)
             return 0;
         char stem[PATH_BUFFER] = {};
-        ZeroMemory(stem, sizeof(stem));
         accessor.FindDriverInfName(HKEY_LOCAL_MACHINE, keyPath, stem);
         // A stem that filled the whole buffer may have been cut; and only a
         // copy that names the phone is the phone's (the key may name usb.inf

@@ -10,7 +10,6 @@ namespace {
 void ShowStringBox(HWND owner, UINT id, UINT style, va_list args)
 {
     char text[2048] = {};
-    text[0] = '\0';
     LoadStringA(App().instance, id, text, sizeof(text));
     Placeholders().SubstituteForFormat(text, sizeof(text));
     char message[4096] = {};

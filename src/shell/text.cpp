@@ -338,7 +338,6 @@ int FormatBounded(char* output, int size, const char* format, va_list args)
 {
     if (size < 1) return 0;
     char formatted[1025] = {};
-    formatted[0] = '\0';
     wvsprintfA(formatted, format, args);
     formatted[1024] = '\0';
     int length = 0;
@@ -349,7 +348,6 @@ int FormatBounded(char* output, int size, const char* format, va_list args)
 int FormatText(UINT id, char* output, ...)
 {
     char text[1024] = {};
-    text[0] = '\0';
     LoadStringA(App().instance, id, text, sizeof(text));
     placeholderList.SubstituteForFormat(text, sizeof(text));
     va_list args;

@@ -51,7 +51,6 @@ int InfStager::RunStaging()
 int InfStager::RemoveStaleOemInfs()
 {
     char folder[PATH_BUFFER] = {};
-    folder[0] = '\0';
     if (!GetInfDir(folder)) return 0;
     RemoveBackslash(folder);
 

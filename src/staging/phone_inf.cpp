@@ -102,7 +102,6 @@ int InfStager::IsPhoneInf(const char* infPath)
     if (!SetupFindFirstLineA(inf.Get(), section, nullptr, &line)) return 0;
     // Field 0 is the key, 1 the install section, 2 the first hardware id.
     char field[FIELD_BUFFER] = {};
-    field[0] = '\0';
     if (!SetupGetStringFieldA(&line, 2, field, sizeof(field), nullptr)) return 0;
     field[FIELD_BUFFER - 1] = '\0';
 

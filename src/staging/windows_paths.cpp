@@ -24,7 +24,6 @@ int AppendResource(UINT id, char (&path)[PATH_BUFFER])
 int BuildWindowsPath(UINT first, UINT second, char* output)
 {
     char path[PATH_BUFFER] = {};
-    ZeroMemory(path, sizeof(path));
     UINT n = GetWindowsDirectoryA(path, PATH_BUFFER);
     // A result as large as the buffer is the size it would need, not a path.
     if (n == 0 || n >= PATH_BUFFER) return 0;
