@@ -227,9 +227,8 @@ const Step kSteps[] = {
      }},
     {"purge_interfaces", [] {
          RegistryPurger purger(kXp);
-         for (const char* id : phoneIds)
-             for (int set = 0; set < kSets; ++set)
-                 purger.PurgeDeviceInterfaces(HKEY_LOCAL_MACHINE, IDS_DEVICE_CLASSES + set, id);
+         for (int set = 0; set < kSets; ++set)
+             purger.PurgeDeviceInterfaces(HKEY_LOCAL_MACHINE, IDS_DEVICE_CLASSES + set, phoneIds, PHONE_ID_COUNT);
      }},
     {"purge_driver_keys", [] {
          RegistryPurger purger(kXp);

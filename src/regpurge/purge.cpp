@@ -67,9 +67,8 @@ int RegistryPurger::PurgeAll()
         }
     }
 
-    for (const char* id : phoneIds)
-        for (int set = 0; set < kControlSets; ++set)
-            PurgeDeviceInterfaces(HKEY_LOCAL_MACHINE, IDS_DEVICE_CLASSES + set, id);
+    for (int set = 0; set < kControlSets; ++set)
+        PurgeDeviceInterfaces(HKEY_LOCAL_MACHINE, IDS_DEVICE_CLASSES + set, phoneIds, PHONE_ID_COUNT);
 
     for (const char* id : phoneIds) {
         for (int set = 0; set < kControlSets; ++set) {

@@ -21,7 +21,10 @@ public:
     int ReleaseDevicePorts(HKEY root, UINT enumUsbId, const char* identifier, UINT controlId);
     int ReleaseComDbPort(HKEY root, UINT controlId, long portNumber);
 
-    int PurgeDeviceInterfaces(HKEY root, UINT deviceClassesId, const char* identifier);
+    // Deletes, in one walk over the DeviceClasses key, the interface
+    // instances whose device instance path contains any of the identifiers.
+    int PurgeDeviceInterfaces(HKEY root, UINT deviceClassesId, const char* const* identifiers,
+                              int identifierCount);
     int PurgeDriverKeysById(HKEY root, const char* deviceKeyPath, UINT classId);
     int PurgeDriverKeys(HKEY root, const char* deviceKeyPath, const char* classPath);
 

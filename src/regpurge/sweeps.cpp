@@ -11,12 +11,30 @@ namespace {
 
 enum ClassWalk { ClassDone, ClassAgain, ClassStop };
 
+enum { MAX_PATTERNS = PHONE_ID_COUNT };
+
+// The identifiers a sweep looks for, each as CopyString gave it; an
+// identifier whose copy came out empty is left out.
+struct InterfacePatterns {
+    char text[MAX_PATTERNS][PATH_BUFFER];
+    int count;
+};
+
+// Whether the upper-cased instance path contains one of the patterns, tried
+// in the caller's order.
+bool NamesDevice(const char* device, const InterfacePatterns& patterns)
+{
+    for (int i = 0; i < patterns.count; ++i)
+        if (ContainsPattern(device, patterns.text[i], 0)) return true;
+    return false;
+}
+
 // Deletes the interface instances of one interface class that name the
 // device. ClassAgain: instances this walk deleted moved the later ones down,
 // walk it again. A short listing without a deletion of ours does not count,
 // so every new walk follows a deletion and the sweep ends.
 ClassWalk SweepInterfaceClass(RegistryPurger& purger, RegistryAccessor& accessor,
-                                     HKEY classKey, const char* pattern, int& result)
+                                     HKEY classKey, const InterfacePatterns& patterns, int& result)
 {
     DWORD count = 0;
     if (!accessor.CountSubKeys(classKey, &count)) {
@@ -44,7 +62,7 @@ ClassWalk SweepInterfaceClass(RegistryPurger& purger, RegistryAccessor& accessor
             return ClassDone;
         }
         UpperCaseAscii(device);
-        if (ContainsPattern(device, pattern, 0)) {
+        if (NamesDevice(device, patterns)) {
             result = purger.DeleteTree(classKey, instance);
             if (result == 1) deleted = true;
         }
@@ -54,10 +72,15 @@ ClassWalk SweepInterfaceClass(RegistryPurger& purger, RegistryAccessor& accessor
 
 }  // namespace
 
-int RegistryPurger::PurgeDeviceInterfaces(HKEY root, UINT deviceClassesId, const char* identifier)
+int RegistryPurger::PurgeDeviceInterfaces(HKEY root, UINT deviceClassesId,
+                                          const char* const* identifiers, int identifierCount)
 {
-    char pattern[PATH_BUFFER] = {0};
-    if (CopyString(identifier, pattern) == 0) return 0;
+    // One walk serves every identifier: each instance is read once and
+    // tested against all of them, so a failing read is shown once.
+    InterfacePatterns patterns = {};
+    for (int i = 0; i < identifierCount && patterns.count < MAX_PATTERNS; ++i)
+        if (CopyString(identifiers[i], patterns.text[patterns.count]) != 0) ++patterns.count;
+    if (patterns.count == 0) return 0;
     RegistryAccessor accessor(osClass_);
     UniqueHkey classes;
     if (accessor.OpenKeyById(root, deviceClassesId, KEY_READ, classes.Put()) == 0) return 0;
@@ -85,7 +108,7 @@ int RegistryPurger::PurgeDeviceInterfaces(HKEY root, UINT deviceClassesId, const
             --count;
             continue;
         }
-        ClassWalk walk = SweepInterfaceClass(*this, accessor, classKey.Get(), pattern, result);
+        ClassWalk walk = SweepInterfaceClass(*this, accessor, classKey.Get(), patterns, result);
         if (walk == ClassStop) return 0;
         if (walk == ClassDone) ++index;
     }

@@ -1,6 +1,6 @@
 #include "shell/product.h"
 
-const char* const phoneIds[4] = {
+const char* const phoneIds[PHONE_ID_COUNT] = {
     "VID_1B3F&PID_5C13",
     "VID_1B3F&PID_5C13&Mi_01",
     "VID_1B3F&PID_5C13&Mi_03",

@@ -12,7 +12,8 @@ enum WizardState { Idle = 0, Staging = 1, Waiting = 2, Detected = 3 };
 #define PHONE_ID "VID_1B3F&PID_5C13"
 
 // The composite device first, then its three interface functions.
-extern const char* const phoneIds[4];
+enum { PHONE_ID_COUNT = 4 };
+extern const char* const phoneIds[PHONE_ID_COUNT];
 
 // Driver services of the four packages, in removal order.
 extern const char* const driverServiceNames[4];
