@@ -2,10 +2,12 @@
 // and says why in its first line.
 #include <windows.h>
 #include <sddl.h>
+#include <setupapi.h>
 
 #include <gtest/gtest.h>
 
 #include "regpurge/registry_purger.h"
+#include "removal/removal.h"
 #include "resources/ids.h"
 #include "shell/app.h"
 #include "shell/osclass.h"
@@ -114,10 +116,50 @@ TEST(InterfaceSweep, AClassThatVanishesAfterTheListingIsSimplyAbsent)
     ImportPatch open("advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void*>(&OpenAfterTheKeyVanished));
     realOpen = reinterpret_cast<decltype(&RegOpenKeyExA)>(open.Original());
     BoxRecorder boxes;
-    RegistryPurger(OsWinXP).PurgeDeviceInterfaces(HKEY_LOCAL_MACHINE, IDS_DEVICE_CLASSES, PHONE_ID);
+    RegistryPurger(OsWinXP).PurgeDeviceInterfaces(HKEY_LOCAL_MACHINE, IDS_DEVICE_CLASSES, phoneIds, PHONE_ID_COUNT);
     EXPECT_EQ(0u, boxes.Count()) << boxes.Describe();
     EXPECT_TRUE(vanishing.empty()) << "the class was never opened";
     EXPECT_FALSE(Exists(phone)) << "the class that moved into the slot was skipped";
+}
+
+TEST(InterfaceSweep, AFailingReadIsShownOncePerControlSet)
+{
+    // Not faked: an over-long DeviceInstance is a damaged registry the purge meets as it is.
+    for (const char* set : {"ControlSet001", "ControlSet002", "CurrentControlSet"})
+        ASSERT_EQ(0, ApplySeed({std::string("sz\tSYSTEM\\") + set + R"(\Control\DeviceClasses\{C}\##?#long#1)" +
+                                "\tDeviceInstance\tUSB\\" + std::string(300, 'X')}));
+    BoxRecorder boxes;
+    RegistryPurger(OsWinXP).Purge();
+    EXPECT_EQ(3u, boxes.Count()) << "one walk per control set, whatever the identifiers" << boxes.Describe();
+    for (const RecordedBox& box : boxes.Boxes()) EXPECT_EQ(SystemMessage(ERROR_MORE_DATA), box.text);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, (kClasses + "{C}").c_str());
+}
+
+std::vector<std::string> listed;  // the enumerator filter of each device listing
+decltype(&SetupDiGetClassDevsA) realList;
+HDEVINFO WINAPI RefuseDeviceIdFilters(const GUID* cls, PCSTR enumerator, HWND window, DWORD flags)
+{
+    listed.push_back(enumerator ? enumerator : "");
+    if (enumerator && strchr(enumerator, '\\')) return SetLastError(ERROR_INVALID_DATA), INVALID_HANDLE_VALUE;
+    return realList(cls, enumerator, window, flags);
+}
+
+TEST(DeviceSteps, ASystemRefusingDeviceIdFiltersGetsOneListingOfTheUsbDevices)
+{
+    // Wine takes "USB\\<device id>" as a listing's filter; a Windows that refused it must lose nothing.
+    const std::string cls = "\t{4D36E978-E325-11CE-BFC1-08002BE10318}\t";
+    ASSERT_EQ(0, ApplySeed({"device\tUSB\\VID_1B3F&PID_5C13&Mi_03\\6&9" + cls + "Port\tUSB\\VID_1B3F&PID_5C13&MI_03",
+                            "device\tUSB\\VID_1B3F&PID_5C13&MI_07\\6&9" + cls + "Other\tUSB\\VID_1B3F&PID_5C13&MI_07"}));
+    ImportPatch list("setupapi.dll", "SetupDiGetClassDevsA", reinterpret_cast<void*>(&RefuseDeviceIdFilters));
+    realList = reinterpret_cast<decltype(&SetupDiGetClassDevsA)>(list.Original());
+    BoxRecorder boxes;
+    EXPECT_EQ(1, RemoveUsbFunctionDevices());
+    EXPECT_EQ(0u, boxes.Count()) << boxes.Describe();
+    EXPECT_EQ(std::vector<std::string>({"USB\\VID_1B3F&PID_5C13", "USB"}), listed);
+    const std::string usb = R"(SYSTEM\CurrentControlSet\Enum\USB\VID_1B3F&PID_5C13&)";
+    EXPECT_FALSE(Exists(usb + R"(Mi_03\6&9)"));
+    EXPECT_TRUE(Exists(usb + R"(MI_07\6&9)"));
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, (usb + "MI_07").c_str());
 }
 
 decltype(&RegDeleteKeyA) realDelete;

@@ -68,47 +68,61 @@ int MatchesTarget(const char* hardwareId, const HardwareIdTargets& targets)
 }
 
 // Removes every device of the set that lists one of the targets as a whole
-// hardware id. Ends at the first failure, which it shows.
-int RemoveDevicesWithIds(const HardwareIdTargets& targets, DWORD flags)
+// hardware id. Answers false at the first failure, whose code it leaves in
+// *error; the end of the listing leaves ERROR_NO_MORE_ITEMS there.
+bool RemoveListedDevices(HDEVINFO set, const HardwareIdTargets& targets, int* result, DWORD* error)
 {
-    UniqueDevInfo set(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, flags));
-    if (!set) {
-        ShowSystemError(GetLastError());
-        return 0;
-    }
-    int result = 0;
-    DWORD error = 0;
     for (DWORD index = 0;; ++index) {
         SP_DEVINFO_DATA device;
         ZeroMemory(&device, sizeof(device));
         device.cbSize = sizeof(device);
-        if (!SetupDiEnumDeviceInfo(set.Get(), index, &device)) {
-            error = GetLastError();
-            break;
+        if (!SetupDiEnumDeviceInfo(set, index, &device)) {
+            *error = GetLastError();
+            return *error == 0 || *error == ERROR_NO_MORE_ITEMS;
         }
         UniqueLocalMem buffer;
         DWORD size = 0;
-        PropertyResult read = ReadHardwareIds(set.Get(), &device, buffer, &size, &error);
-        if (read == PropertyFailed) break;
+        PropertyResult read = ReadHardwareIds(set, &device, buffer, &size, error);
+        if (read == PropertyFailed) return false;
         if (read == PropertyAbsent) continue;
 
         const char* ids = static_cast<const char*>(buffer.Get());
-        bool failed = false;
         for (DWORD offset = 0; offset < size && ids[offset]; offset += lstrlenA(ids + offset) + 1) {
             if (!MatchesTarget(ids + offset, targets)) continue;
-            if (!SetupDiCallClassInstaller(DIF_REMOVE, set.Get(), &device)) {
-                error = GetLastError();
-                failed = true;
-            } else {
-                result = 1;
+            if (!SetupDiCallClassInstaller(DIF_REMOVE, set, &device)) {
+                *error = GetLastError();
+                return false;
             }
+            *result = 1;
             // One removal per device: a second id of the same device must not
             // ask to remove a node that is already gone.
             break;
         }
-        if (failed) break;
     }
-    set.Reset();
+}
+
+// Removes every device that lists one of the targets ("USB\" + phone id) as
+// a whole hardware id. A USB device's least specific hardware id is its
+// device id, so only the devices whose device id is a target are listed:
+// the system takes "USB\<device id>" as a listing's enumerator filter.
+// Should it refuse that filter, one listing of every USB device serves the
+// targets that are left. Ends at the first failure, which it shows.
+int RemoveDevicesWithIds(const HardwareIdTargets& targets, DWORD flags)
+{
+    int result = 0;
+    DWORD error = 0;
+    for (int i = 0; i < targets.count; ++i) {
+        UniqueDevInfo set(SetupDiGetClassDevsA(nullptr, targets.ids[i], nullptr, flags));
+        if (!set) {
+            set.Reset(SetupDiGetClassDevsA(nullptr, "USB", nullptr, flags));
+            if (!set) {
+                ShowSystemError(GetLastError());
+                return result;
+            }
+            i = targets.count;
+        }
+        if (!RemoveListedDevices(set.Get(), targets, &result, &error)) break;
+    }
     if (error != 0 && error != ERROR_NO_MORE_ITEMS) ShowSystemError(error);
     return result;
 }
@@ -158,8 +172,9 @@ int RemoveModemDevices(const char* description, const char* phoneId)
     if (count > 10) return 0;
 
     for (DWORD c = 0; c < count; ++c) {
-        // DIGCF_ALLCLASSES: every device is examined, whatever its class.
-        UniqueDevInfo set(SetupDiGetClassDevsA(&classes[c], nullptr, nullptr, DIGCF_ALLCLASSES));
+        // DIGCF_ALLCLASSES: every USB device is examined, whatever its class;
+        // the phone's functions are USB devices.
+        UniqueDevInfo set(SetupDiGetClassDevsA(&classes[c], "USB", nullptr, DIGCF_ALLCLASSES));
         if (!set) return 0;
         for (DWORD index = 0;; ++index) {
             SP_DEVINFO_DATA device;
