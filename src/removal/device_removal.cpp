@@ -172,9 +172,10 @@ int RemoveModemDevices(const char* description, const char* phoneId)
     if (count > 10) return 0;
 
     for (DWORD c = 0; c < count; ++c) {
-        // DIGCF_ALLCLASSES: every USB device is examined, whatever its class;
-        // the phone's functions are USB devices.
-        UniqueDevInfo set(SetupDiGetClassDevsA(&classes[c], "USB", nullptr, DIGCF_ALLCLASSES));
+        // The modem devices among the USB devices, connected or not: the
+        // package's modem is a function of the phone, installed in the
+        // Modem class.
+        UniqueDevInfo set(SetupDiGetClassDevsA(&classes[c], "USB", nullptr, 0));
         if (!set) return 0;
         for (DWORD index = 0;; ++index) {
             SP_DEVINFO_DATA device;
