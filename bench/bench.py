@@ -74,7 +74,7 @@ def population(size, classes):
         device_id = "VID_%04X&PID_%04X" % (vid, 0x1000 + d // 2)
         instance = "%d&%08X&0&%d" % (5 + d % 3, 0x1F2E3D4C ^ (d * 2654435761 & 0xFFFFFFFF), d % 8)
         setup_class, class_name = SETUP_CLASSES[d % len(SETUP_CLASSES)]
-        number = "%04d" % (d // len(SETUP_CLASSES))
+        number = "%04d" % (100 + d // len(SETUP_CLASSES))  # none of the machine's driver keys
         port = None
         if class_name == "Ports" and len(ports) < len(free_ports):
             port = "COM%d" % free_ports[len(ports)]
@@ -554,13 +554,13 @@ def fmt(value, pattern="%.2f"):
 def table(rows):
     out = ["| Interface keys per control set | Quellin9.exe /R (ms) | Reference (ms) | Ratio | "
            "Registry calls, program | Registry calls, reference | Call ratio | Growth, program | "
-           "Growth, reference |",
-           "|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
+           "Growth, reference | Growth of calls, program |",
+           "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
     for r in rows:
-        out.append("| %d | %.0f | %.0f | %s | %d | %d | %.2f | %s | %s |" % (
+        out.append("| %d | %.0f | %.0f | %s | %d | %d | %.2f | %s | %s | %s |" % (
             r["size"], r["program_ms"], r["reference_ms"], fmt(r["ratio"]), r["program_calls"],
             r["reference_calls"], r["call_ratio"], fmt(r.get("growth_program_ms")),
-            fmt(r.get("growth_reference_ms"))))
+            fmt(r.get("growth_reference_ms")), fmt(r.get("growth_program_calls"))))
     out += ["", "| Interface keys per control set | CPU, program (ms) | CPU, reference (ms) | CPU ratio | "
             "Growth of CPU, program | In process, program (ms) | In process, reference (ms) | In-process ratio | "
             "Growth in process, program |",
@@ -573,7 +573,7 @@ def table(rows):
     return "\n".join(out)
 
 
-def plot(rows, path):
+def plot(rows, path, arch):
     data = path + ".dat"
     with open(data, "w") as f:
         for r in rows:
@@ -582,7 +582,7 @@ def plot(rows, path):
     script = "\n".join([
         "set terminal pngcairo size 900,560 font 'DejaVu Sans,10'" if png_cairo() else "set terminal png size 900,560",
         "set output '%s'" % path,
-        "set title 'Removal on a large device registry (Wine, Windows XP road, process start-up subtracted)'",
+        "set title 'Removal on a large device registry (%s Wine, Windows XP road, process start-up subtracted)'" % arch,
         "set xlabel 'device interface keys per control set (three control sets)'",
         "set ylabel 'milliseconds'",
         "set key top left",
@@ -599,6 +599,10 @@ def plot(rows, path):
     os.remove(data)
 
 
+def wine_version():
+    return subprocess.run([WINE, "--version"], stdout=subprocess.PIPE, text=True).stdout.strip()
+
+
 def png_cairo():
     result = subprocess.run(["gnuplot", "-e", "set terminal"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     return b"pngcairo" in result.stdout
@@ -606,7 +610,7 @@ def png_cairo():
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("build", help="the test build directory (build/tests-x86_64)")
+    parser.add_argument("build", help="the test build directory (build/tests-i686 or build/tests-x86_64)")
     parser.add_argument("--sizes", default="0,5000,10000,20000",
                         help="device interface keys per control set, comma-separated")
     parser.add_argument("--classes", type=int, default=200, help="interface classes")
@@ -616,7 +620,10 @@ def main():
                         help="size at which the program's removal is also timed step by step")
     parser.add_argument("--shipped", help="the shipped 32-bit exe, for its size")
     parser.add_argument("--no-wizard", action="store_true")
+    parser.add_argument("--arch", help="the architecture of the test build and of Wine (i686 or x86_64); "
+                        "by default the build directory's suffix")
     args = parser.parse_args()
+    arch = args.arch or os.path.basename(os.path.normpath(args.build)).rsplit("-", 1)[-1]
     build = os.path.abspath(args.build)
     out = os.path.join(ROOT, "build", "bench")
     os.makedirs(out, exist_ok=True)
@@ -645,14 +652,14 @@ def main():
 
     startup, startup_cpu, rows = summarise(sizes)
     exe = {}
-    for label, path in [("shipped_i686", args.shipped), ("test_build_x86_64",
-                                                         os.path.join(build, "dist", "Setup", "Quellin9.exe"))]:
+    for label, path in [("shipped_i686", args.shipped),
+                        ("test_build_" + arch, os.path.join(build, "dist", "Setup", "Quellin9.exe"))]:
         if path and os.path.exists(path):
             exe[label] = os.path.getsize(path)
-    text = table(rows)
+    text = "Measured with the %s test build in %s Wine (%s).\n\n" % (arch, arch, wine_version()) + table(rows)
     png = os.path.join(out, "removal-time.png")
-    plot(rows, png)
-    results = {"startup_ms": startup, "startup_cpu_ms": startup_cpu, "rows": rows, "sizes": sizes, "wizard": wizard, "exe_bytes": exe,
+    plot(rows, png, arch)
+    results = {"arch": arch, "wine": wine_version(), "startup_ms": startup, "startup_cpu_ms": startup_cpu, "rows": rows, "sizes": sizes, "wizard": wizard, "exe_bytes": exe,
                "classes": args.classes, "runs": args.runs, "seconds": round(time.time() - began)}
     with open(os.path.join(out, "results.json"), "w") as f:
         json.dump(results, f, indent=1)

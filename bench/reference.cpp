@@ -231,10 +231,15 @@ void DeleteFileForced(const std::string& path)
     if (!DeleteFileA(path.c_str())) Report("delete file " + path, static_cast<long>(GetLastError()));
 }
 
+bool IsPhoneInf(const std::string& path);
+
+// A driver key may name another vendor's INF, or Windows' own: only a copy
+// whose model section names the phone goes.
 void DeleteFiles(const Findings& findings)
 {
     std::string windows = WindowsDir();
     for (const std::string& stem : findings.infStems) {
+        if (!IsPhoneInf(windows + "\\INF\\" + stem + ".inf")) continue;
         for (const char* folder : {"\\INF\\", "\\LastGood\\INF\\"}) {
             DeleteFileForced(windows + folder + stem + ".inf");
             DeleteFileForced(windows + folder + stem + ".PNF");
@@ -342,6 +347,22 @@ void DeleteMatchingValues(const char* path, const std::vector<std::string>& patt
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) Report("delete value " + name, status);
     }
     RegCloseKey(key);
+}
+
+// The stems that may become last-known-good patterns: "oem" and digits,
+// whose copy is gone or names the phone.
+std::vector<std::string> LastGoodPatterns(const std::vector<std::string>& stems)
+{
+    std::vector<std::string> patterns;
+    for (const std::string& stem : stems) {
+        std::string upper = Upper(stem);
+        if (upper.size() < 4 || upper.compare(0, 3, "OEM") != 0 ||
+            upper.find_first_not_of("0123456789", 3) != std::string::npos)
+            continue;
+        std::string copy = WindowsDir() + "\\INF\\" + stem + ".inf";
+        if (GetFileAttributesA(copy.c_str()) == INVALID_FILE_ATTRIBUTES || IsPhoneInf(copy)) patterns.push_back(stem);
+    }
+    return patterns;
 }
 
 void ReleaseComDbPorts(int set, const std::vector<long>& ports)
@@ -461,7 +482,7 @@ int RunReferenceRemoval(void (*phaseDone)(const char* name))
     DeleteMatchingValues(kPortsKey, findings.portNames);
     for (const char* name : kServices)
         DeleteTree(HKEY_LOCAL_MACHINE, std::string("SYSTEM\\ControlSet002\\Services\\") + name);
-    DeleteMatchingValues(kLastGoodKey, findings.infStems);
+    DeleteMatchingValues(kLastGoodKey, LastGoodPatterns(findings.infStems));
     done("purge_ports_services_lastgood");
     for (int set = 0; set < 3; ++set) PurgeDeviceInterfaces(set);
     done("purge_interfaces");
