@@ -113,15 +113,13 @@ int RemoveDevicesWithIds(const HardwareIdTargets& targets, DWORD flags)
     DWORD error = 0;
     for (int i = 0; i < targets.count; ++i) {
         UniqueDevInfo set(SetupDiGetClassDevsA(nullptr, targets.ids[i], nullptr, flags));
+        const bool everyUsbDevice = !set;
+        if (everyUsbDevice) set.Reset(SetupDiGetClassDevsA(nullptr, "USB", nullptr, flags));
         if (!set) {
-            set.Reset(SetupDiGetClassDevsA(nullptr, "USB", nullptr, flags));
-            if (!set) {
-                ShowSystemError(GetLastError());
-                return result;
-            }
-            i = targets.count;
+            ShowSystemError(GetLastError());
+            return result;
         }
-        if (!RemoveListedDevices(set.Get(), targets, &result, &error)) break;
+        if (!RemoveListedDevices(set.Get(), targets, &result, &error) || everyUsbDevice) break;
     }
     if (error != 0 && error != ERROR_NO_MORE_ITEMS) ShowSystemError(error);
     return result;
