@@ -1,4 +1,4 @@
-// What the roads cannot reach on Wine: each test fakes one import for one case
+// What the roads cannot reach on Wine: each test fakes at most one import for one case
 // and says why in its first line.
 #include <windows.h>
 #include <sddl.h>
@@ -124,7 +124,7 @@ TEST(InterfaceSweep, AClassThatVanishesAfterTheListingIsSimplyAbsent)
 
 TEST(InterfaceSweep, AFailingReadIsShownOncePerControlSet)
 {
-    // Not faked: an over-long DeviceInstance is a damaged registry the purge meets as it is.
+    // Nothing faked: a damaged registry, kept off the roads, whose second runs must show no box.
     for (const char* set : {"ControlSet001", "ControlSet002", "CurrentControlSet"})
         ASSERT_EQ(0, ApplySeed({std::string("sz\tSYSTEM\\") + set + R"(\Control\DeviceClasses\{C}\##?#long#1)" +
                                 "\tDeviceInstance\tUSB\\" + std::string(300, 'X')}));
