@@ -599,10 +599,6 @@ def plot(rows, path, arch):
     os.remove(data)
 
 
-def wine_version():
-    return subprocess.run([WINE, "--version"], stdout=subprocess.PIPE, text=True).stdout.strip()
-
-
 def png_cairo():
     result = subprocess.run(["gnuplot", "-e", "set terminal"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     return b"pngcairo" in result.stdout
@@ -656,10 +652,11 @@ def main():
                         ("test_build_" + arch, os.path.join(build, "dist", "Setup", "Quellin9.exe"))]:
         if path and os.path.exists(path):
             exe[label] = os.path.getsize(path)
-    text = "Measured with the %s test build in %s Wine (%s).\n\n" % (arch, arch, wine_version()) + table(rows)
+    wine = subprocess.run([WINE, "--version"], stdout=subprocess.PIPE, text=True).stdout.strip()
+    text = "Measured with the %s test build in %s Wine (%s).\n\n" % (arch, arch, wine) + table(rows)
     png = os.path.join(out, "removal-time.png")
     plot(rows, png, arch)
-    results = {"arch": arch, "wine": wine_version(), "startup_ms": startup, "startup_cpu_ms": startup_cpu, "rows": rows, "sizes": sizes, "wizard": wizard, "exe_bytes": exe,
+    results = {"arch": arch, "wine": wine, "startup_ms": startup, "startup_cpu_ms": startup_cpu, "rows": rows, "sizes": sizes, "wizard": wizard, "exe_bytes": exe,
                "classes": args.classes, "runs": args.runs, "seconds": round(time.time() - began)}
     with open(os.path.join(out, "results.json"), "w") as f:
         json.dump(results, f, indent=1)

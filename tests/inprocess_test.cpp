@@ -125,14 +125,16 @@ TEST(InterfaceSweep, AClassThatVanishesAfterTheListingIsSimplyAbsent)
 TEST(InterfaceSweep, AFailingReadIsShownOncePerControlSet)
 {
     // Nothing faked: a damaged registry, kept off the roads, whose second runs must show no box.
+    const std::string damaged = R"(\Control\DeviceClasses\{C})";
     for (const char* set : {"ControlSet001", "ControlSet002", "CurrentControlSet"})
-        ASSERT_EQ(0, ApplySeed({std::string("sz\tSYSTEM\\") + set + R"(\Control\DeviceClasses\{C}\##?#long#1)" +
-                                "\tDeviceInstance\tUSB\\" + std::string(300, 'X')}));
+        ASSERT_EQ(0, ApplySeed({std::string("sz\tSYSTEM\\") + set + damaged + "\\##?#long#1\tDeviceInstance\tUSB\\" +
+                                std::string(300, 'X')}));
     BoxRecorder boxes;
     RegistryPurger(OsWinXP).Purge();
     EXPECT_EQ(3u, boxes.Count()) << "one walk per control set, whatever the identifiers" << boxes.Describe();
     for (const RecordedBox& box : boxes.Boxes()) EXPECT_EQ(SystemMessage(ERROR_MORE_DATA), box.text);
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, (kClasses + "{C}").c_str());
+    for (const char* set : {"ControlSet001", "ControlSet002"})
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string("SYSTEM\\") + set + damaged).c_str());
 }
 
 std::vector<std::string> listed;  // the enumerator filter of each device listing
