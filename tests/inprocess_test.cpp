@@ -137,33 +137,6 @@ TEST(InterfaceSweep, AFailingReadIsShownOncePerControlSet)
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string("SYSTEM\\") + set + damaged).c_str());
 }
 
-std::vector<std::string> listed;  // the enumerator filter of each device listing
-decltype(&SetupDiGetClassDevsA) realList;
-HDEVINFO WINAPI RefuseDeviceIdFilters(const GUID* cls, PCSTR enumerator, HWND window, DWORD flags)
-{
-    listed.push_back(enumerator ? enumerator : "");
-    if (enumerator && strchr(enumerator, '\\')) return SetLastError(ERROR_INVALID_DATA), INVALID_HANDLE_VALUE;
-    return realList(cls, enumerator, window, flags);
-}
-
-TEST(DeviceSteps, ASystemRefusingDeviceIdFiltersGetsOneListingOfTheUsbDevices)
-{
-    // Wine takes "USB\\<device id>" as a listing's filter; a Windows that refused it must lose nothing.
-    const std::string cls = "\t{4D36E978-E325-11CE-BFC1-08002BE10318}\t";
-    ASSERT_EQ(0, ApplySeed({"device\tUSB\\VID_1B3F&PID_5C13&Mi_03\\6&9" + cls + "Port\tUSB\\VID_1B3F&PID_5C13&MI_03",
-                            "device\tUSB\\VID_1B3F&PID_5C13&MI_07\\6&9" + cls + "Other\tUSB\\VID_1B3F&PID_5C13&MI_07"}));
-    ImportPatch list("setupapi.dll", "SetupDiGetClassDevsA", reinterpret_cast<void*>(&RefuseDeviceIdFilters));
-    realList = reinterpret_cast<decltype(&SetupDiGetClassDevsA)>(list.Original());
-    BoxRecorder boxes;
-    EXPECT_EQ(1, RemoveUsbFunctionDevices());
-    EXPECT_EQ(0u, boxes.Count()) << boxes.Describe();
-    EXPECT_EQ(std::vector<std::string>({"USB\\VID_1B3F&PID_5C13", "USB"}), listed);
-    const std::string usb = R"(SYSTEM\CurrentControlSet\Enum\USB\VID_1B3F&PID_5C13&)";
-    EXPECT_FALSE(Exists(usb + R"(Mi_03\6&9)"));
-    EXPECT_TRUE(Exists(usb + R"(MI_07\6&9)"));
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, (usb + "MI_07").c_str());
-}
-
 decltype(&RegDeleteKeyA) realDelete;
 LONG WINAPI DeleteOnlyWithFullControl(HKEY parent, LPCSTR name)
 {

@@ -67,60 +67,47 @@ int MatchesTarget(const char* hardwareId, const HardwareIdTargets& targets)
     return 0;
 }
 
-// Removes every device of the set that lists one of the targets as a whole
-// hardware id. Answers false at the first failure, whose code it leaves in
-// *error; the end of the listing leaves ERROR_NO_MORE_ITEMS there.
-bool RemoveListedDevices(HDEVINFO set, const HardwareIdTargets& targets, int* result, DWORD* error)
+// Removes every device of the listing (no class, no enumerator: a phone node
+// may sit under any enumerator, a hand-added ROOT one too) that lists one of
+// the targets as a whole hardware id. Ends at the first failure, which it
+// shows.
+int RemoveDevicesWithIds(const HardwareIdTargets& targets, DWORD flags)
 {
+    UniqueDevInfo set(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, flags));
+    if (!set) {
+        ShowSystemError(GetLastError());
+        return 0;
+    }
+    int result = 0;
+    DWORD error = 0;
     for (DWORD index = 0;; ++index) {
         SP_DEVINFO_DATA device;
         ZeroMemory(&device, sizeof(device));
         device.cbSize = sizeof(device);
-        if (!SetupDiEnumDeviceInfo(set, index, &device)) {
-            *error = GetLastError();
-            return *error == 0 || *error == ERROR_NO_MORE_ITEMS;
+        if (!SetupDiEnumDeviceInfo(set.Get(), index, &device)) {
+            error = GetLastError();  // ERROR_NO_MORE_ITEMS at the end of the listing
+            break;
         }
         UniqueLocalMem buffer;
         DWORD size = 0;
-        PropertyResult read = ReadHardwareIds(set, &device, buffer, &size, error);
-        if (read == PropertyFailed) return false;
+        PropertyResult read = ReadHardwareIds(set.Get(), &device, buffer, &size, &error);
+        if (read == PropertyFailed) break;
         if (read == PropertyAbsent) continue;
 
         const char* ids = static_cast<const char*>(buffer.Get());
-        for (DWORD offset = 0; offset < size && ids[offset]; offset += lstrlenA(ids + offset) + 1) {
-            if (!MatchesTarget(ids + offset, targets)) continue;
-            if (!SetupDiCallClassInstaller(DIF_REMOVE, set, &device)) {
-                *error = GetLastError();
-                return false;
-            }
-            *result = 1;
-            // One removal per device: a second id of the same device must not
-            // ask to remove a node that is already gone.
+        DWORD offset = 0;
+        while (offset < size && ids[offset] && !MatchesTarget(ids + offset, targets))
+            offset += lstrlenA(ids + offset) + 1;
+        if (offset >= size || !ids[offset]) continue;
+        // One removal per device: a second id of the same device must not ask
+        // to remove a node that is already gone.
+        if (!SetupDiCallClassInstaller(DIF_REMOVE, set.Get(), &device)) {
+            error = GetLastError();
             break;
         }
+        result = 1;
     }
-}
-
-// Removes every device that lists one of the targets ("USB\" + phone id) as
-// a whole hardware id. A USB device's least specific hardware id is its
-// device id, so only the devices whose device id is a target are listed:
-// the system takes "USB\<device id>" as a listing's enumerator filter.
-// Should it refuse that filter, one listing of every USB device serves the
-// targets that are left. Ends at the first failure, which it shows.
-int RemoveDevicesWithIds(const HardwareIdTargets& targets, DWORD flags)
-{
-    int result = 0;
-    DWORD error = 0;
-    for (int i = 0; i < targets.count; ++i) {
-        UniqueDevInfo set(SetupDiGetClassDevsA(nullptr, targets.ids[i], nullptr, flags));
-        const bool everyUsbDevice = !set;
-        if (everyUsbDevice) set.Reset(SetupDiGetClassDevsA(nullptr, "USB", nullptr, flags));
-        if (!set) {
-            ShowSystemError(GetLastError());
-            return result;
-        }
-        if (!RemoveListedDevices(set.Get(), targets, &result, &error) || everyUsbDevice) break;
-    }
+    set.Reset();
     if (error != 0 && error != ERROR_NO_MORE_ITEMS) ShowSystemError(error);
     return result;
 }
@@ -170,10 +157,10 @@ int RemoveModemDevices(const char* description, const char* phoneId)
     if (count > 10) return 0;
 
     for (DWORD c = 0; c < count; ++c) {
-        // The modem devices among the USB devices, connected or not: the
-        // package's modem is a function of the phone, installed in the
-        // Modem class.
-        UniqueDevInfo set(SetupDiGetClassDevsA(&classes[c], "USB", nullptr, 0));
+        // DIGCF_ALLCLASSES: the GUID does not narrow the listing, so every
+        // device is examined, connected or not, whatever its class and
+        // enumerator (a modem added by hand is a ROOT node).
+        UniqueDevInfo set(SetupDiGetClassDevsA(&classes[c], nullptr, nullptr, DIGCF_ALLCLASSES));
         if (!set) return 0;
         for (DWORD index = 0;; ++index) {
             SP_DEVINFO_DATA device;
