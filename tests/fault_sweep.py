@@ -10,11 +10,11 @@ from prefix import Prefix
 
 prefixes = []
 try:
-    for name, plugged_first in ("fault-sweep", False), ("fault-sweep-plugged", True):
+    for name, variant in ("fault-sweep", None), ("fault-sweep-plugged", "plugged"):
         prefixes.append(p := Prefix(sys.argv[1], name).start(tools=("robot.exe", "fault_sweep.exe")))
         p.install(os.path.join(p.build, "tests"), r"windows\system32", "pnputil.exe")  # NT 6's package tool
         p.env.update(FAULT_SWEEP_EXPORT=";".join(m.EXPORTED), FAULT_SWEEP_FOLDERS=";".join(m.FILE_FOLDERS))
-        p.seed(m.seed_lines(plugged_first=plugged_first))  # C:\t\seed.txt, which the sweep applies before each run
+        p.seed(m.seed_lines(variant))  # C:\t\seed.txt, which the sweep applies before each run
     with ThreadPoolExecutor(2) as pool:
         results = list(pool.map(lambda p, tests: p.wine(r"C:\t\fault_sweep.exe", "--gtest_filter=" + tests,
                                                         check=False, timeout=300), prefixes, ["*", "*Xp"]))

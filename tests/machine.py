@@ -1,7 +1,11 @@
 """The machine an earlier installation of the phone's drivers left, with the look-alikes that must
 survive: the one description the removal road, the fault sweep, `make demo` and `make bench` seed
-from (seed_lines(), applied by `robot.exe seed`). plugged_first: the phone was connected before any
-installer, so Windows bound it with its own usb.inf and another vendor's oem40.inf; neither may go."""
+from (seed_lines(), applied by `robot.exe seed`). Variants of the driver keys' INF names:
+"plugged": the phone was connected before any installer, so Windows bound it with its own usb.inf and
+another vendor's oem40.inf; neither may go. "older": an older installer's leftovers: its own copy
+TVymdm2.inf (the phone's), oem15 whose copy is gone (its .PNF and last-known-good copies are the
+phone's), tvgone whose copy is gone (not the phone's: not an OEM name), and COM1.inf, a device name
+(the road maps the port COM1 to a file holding the phone's INF, which must never be opened)."""
 
 CONTROL_SETS = ["ControlSet001", "ControlSet002", "CurrentControlSet"]
 USB_CLASS = "{36FC9E60-C465-11CF-8056-444553540000}"
@@ -49,6 +53,26 @@ OTHERS = devices([
     ("VID_0403&PID_6001", "A1B2C3D4", PORTS_CLASS, "0013", "FTSER2K", "oem120", "COM50", "USB Serial Port",
      IF_COMPORT)])
 OTHERS[2]["hw"] = OTHERS[2]["hw"][:1]
+# Root-enumerated nodes: the phone's modem added by hand (Add Hardware, Have Disk), root nodes that a
+# device-installation tool gave the phone's and a function's id, and their look-alikes: another maker's modem added by
+# hand under the same name, a node whose ids only resemble the phone's. Wine keeps them in
+# CurrentControlSet alone; a hand-added modem uses an existing port (AttachedTo) and reserves none.
+ROOT_NODES = [dict(zip("inst cls drv svc inf desc hw".split(), row)) for row in [
+    (r"ROOT\MODEM\0000", MODEM_CLASS, "0006", "Modem", "oem12", "TV4170K USB Modem", [r"USB\VID_1B3F&PID_5C13&Mi_01"]),
+    (r"ROOT\USB\0000", USB_CLASS, "0022", "TVybus", "oem7", "TAVRO USB Composite Device", [r"USB\VID_1B3F&PID_5C13"]),
+    (r"ROOT\PORTS\0000", PORTS_CLASS, "0014", "TVymdfl", "oem13", "TAVRO Diagnostic Port",
+     [r"USB\VID_1B3F&PID_5C13&Mi_03"]),
+    (r"ROOT\MODEM\0001", MODEM_CLASS, "0007", "Modem", "mdmgen", "TV4170K USB Modem", [r"USB\VID_2A45&PID_5C13&MI_01"]),
+    (r"ROOT\PORTS\0001", PORTS_CLASS, "0015", "Serial", "oem120", "TAVRO Diagnostic Port",
+     [r"ROOT\VID_1B3F&PID_5C13&MI_03", "VID_1B3F&PID_5C13&Mi_03"])]]
+
+
+def removed_root_nodes(os_class):
+    """The root nodes the device steps take: on 2000 and XP the hand-added modem by its name and first id
+    and the node with the phone's id; on NT 6 every node with one of the four whole ids."""
+    return ROOT_NODES[:2] if os_class in (11, 12) else ROOT_NODES[:3] if os_class == 14 else []
+
+
 PHONE_SERVICES = ["TVybus", "TVymdfl", "TVymdm", "TVyobex"]
 OTHER_SERVICES = ["TVxbus", "TVxmdm", "FTSER2K", "TVybusX"]
 DRIVER_FILES = ["TVybus.sys", "TVycm.sys", "TVycmnt.sys", "TVymdfl.sys", "TVymdm.sys", "TVymgmt.sys",
@@ -59,6 +83,8 @@ LASTGOOD_VALUES = [r"INF\oem7.inf", r"INF\oem7.PNF", r"INF\OEM12.INF", r"INF\oem
                    r"INF\oem14.inf", r"INF\oem1.inf", r"INF\oem120.inf", r"system32\DRIVERS\TVybus.sys"]
 PLUGGED_LASTGOOD = [r"system32\DRIVERS\USBHUB.SYS", r"system32\DRIVERS\usbccgp.sys", r"system32\DRIVERS\usbser.sys",
                     r"inf\usb.inf", r"inf\oem40.inf", r"INF\OEM40.PNF"]
+OLDER_LASTGOOD = [r"INF\TVymdm2.inf", r"INF\TVymdm2.PNF", r"INF\oem15.inf", r"INF\OEM15.PNF", r"INF\tvgone.inf",
+                  r"INF\COM1.inf"]
 STALE_INF = "oem30"  # a phone INF that no driver key names
 # Stem -> first hardware id of its model section "Tavro_wmc". oem31 names the
 # phone only on its second line, oem32 only in a section of another name.
@@ -66,18 +92,36 @@ INFS = {"oem7": r"USB\VID_1B3F&PID_5C13&MI_01", "oem12": r"usb\vid_1b3f&pid_5c13
         "oem13": r"USB\VID_1B3F&PID_5C13&MI_03", "oem14": r"USB\VID_1B3F&PID_5C13&MI_05",
         STALE_INF: r"USB\VID_1B3F&PID_5C13", "oem1": r"USB\VID_1B3F&PID_5C14", "oem120": r"USB\VID_0403&PID_6001",
         "oem31": r"USB\VID_0403&PID_6010", "oem32": r"USB\VID_1B3F&PID_5C13"}
-PLUGGED_INFS = {"usb": r"USB\ROOT_HUB", "oem40": r"USB\VID_067B&PID_2303"}
+VARIANT_INFS = {"plugged": {"usb": r"USB\ROOT_HUB", "oem40": r"USB\VID_067B&PID_2303"},
+                # None: no copy in INF (its .PNF and last-known-good copies are there).
+                "older": {"TVymdm2": r"USB\VID_1B3F&PID_5C13&MI_01", "oem15": None, "tvgone": None}}
+VARIANT_STEMS = {"plugged": {"oem7": "usb", "oem14": "oem40"},
+                 "older": {"oem7": "tvgone", "oem12": "TVymdm2", "oem13": "oem15", "oem14": "COM1"}}
 
 
-def phone(plugged_first=False):
-    """The phone's devices; plugged in first, two of them bound to foreign INFs."""
-    foreign = {"oem7": "usb", "oem14": "oem40"} if plugged_first else {}
-    return [dict(d, inf=foreign.get(d["inf"], d["inf"])) for d in PHONE]
+def lastgood_values(variant=None):
+    return LASTGOOD_VALUES + {"plugged": PLUGGED_LASTGOOD, "older": OLDER_LASTGOOD}.get(variant, [])
 
 
-def phone_infs(plugged_first=False):
-    """Stems of the phone's INF copies that its driver keys name."""
-    return [d["inf"] for d in phone(plugged_first) if "PID_5C13" in INFS.get(d["inf"], "").upper()]
+def phone(variant=None):
+    """The phone's devices, their driver keys naming the variant's INFs."""
+    stems = VARIANT_STEMS.get(variant, {})
+    return [dict(d, inf=stems.get(d["inf"], d["inf"])) for d in PHONE]
+
+
+def phone_infs(variant=None):
+    """Stems the phone's driver keys name that are the phone's: the copy names the phone, or it is gone and
+    the name is an OEM name."""
+    infs = dict(INFS, **VARIANT_INFS.get(variant, {}))
+    return [d["inf"] for d in phone(variant) if d["inf"] in infs and
+            ("PID_5C13" in (infs[d["inf"]] or "").upper() or infs[d["inf"]] is None and d["inf"].startswith("oem"))]
+
+
+def phone_copies(variant=None):
+    """Stems of the INF folder's copies whose model section names the phone (oem32's section has another
+    name)."""
+    infs = dict(INFS, **VARIANT_INFS.get(variant, {}))
+    return sorted(s for s, h in infs.items() if h and "PID_5C13" in h.upper() and s != "oem32")
 
 
 def interface_name(d):
@@ -97,16 +141,24 @@ def inf_text(hardware_id, section="Tavro_wmc"):
             "%Device%=Install, " + hardware_id + "\r\n" + second + "\r\n[Install]\r\n")
 
 
-def seed_lines(plugged_first=False, windows=r"C:\windows"):
+def seed_lines(variant=None, windows=r"C:\windows"):
     """Seed lines of the machine (format: tests/support/seed.h)."""
     lines = []
 
     def add(*fields):
         lines.append("\t".join(fields))
 
-    devices = phone(plugged_first) + OTHERS
+    devices = phone(variant) + OTHERS
     for d in devices:
         add("device", "USB\\" + d["id"] + "\\" + d["inst"], d["cls"], d["desc"], *d["hw"])
+    for d in ROOT_NODES:
+        key, drv = r"SYSTEM\CurrentControlSet\Enum" + "\\" + d["inst"], d["cls"] + "\\" + d["drv"]
+        add("device", d["inst"], d["cls"], d["desc"], *d["hw"])
+        for name, value in [("Driver", drv), ("Class", CLASS_NAMES[d["cls"]]), ("Mfg", "TAVRO"), ("Service", d["svc"])]:
+            add("sz", key, name, value)
+        if d["svc"] == "Modem":
+            add("sz", key + r"\Device Parameters", "AttachedTo", "COM1")
+        add("sz", r"SYSTEM\CurrentControlSet\Control\Class" + "\\" + drv, "InfPath", d["inf"] + ".inf")
     for cs in CONTROL_SETS:
         control = rf"SYSTEM\{cs}\Control"
         for d in devices:
@@ -152,7 +204,7 @@ def seed_lines(plugged_first=False, windows=r"C:\windows"):
         add("service", name, rf"system32\DRIVERS\{name}.sys")
     for n in ALL_PORTS:
         add("sz", PORTS_KEY, "COM%d:" % n, "9600,n,8,1")
-    for name in LASTGOOD_VALUES + (PLUGGED_LASTGOOD if plugged_first else []):
+    for name in lastgood_values(variant):
         add("dword", LASTGOOD_KEY, name, "1")
     for key in [MODEM_KEY, UNIMODEM_KEY + r"\Other Modem::Other::Other"]:
         add("dword", key, "Calls", "3")
@@ -161,11 +213,12 @@ def seed_lines(plugged_first=False, windows=r"C:\windows"):
     add("sz", PRODUCT_KEY, "Version", "9.0.0.1")
     add("dword", r"SOFTWARE\TAVRO\Other Product", "InstallFlag", "1")
 
-    infs = dict(INFS, **(PLUGGED_INFS if plugged_first else {}))
+    infs = dict(INFS, **VARIANT_INFS.get(variant, {}))
     for folder in ["inf", r"LastGood\INF"]:
         for stem, hardware_id in infs.items():
-            text = inf_text(hardware_id, "Other_wmc" if stem == "oem32" else "Tavro_wmc")
-            add("file", rf"{windows}\{folder}\{stem}.inf", text.encode().hex())
+            if hardware_id or folder != "inf":
+                text = inf_text(hardware_id or r"USB\VID_1B3F&PID_5C13", "Other_wmc" if stem == "oem32" else "Tavro_wmc")
+                add("file", rf"{windows}\{folder}\{stem}.inf", text.encode().hex())
             add("file", rf"{windows}\{folder}\{stem}.PNF", ("PNF " + stem).encode().hex())
     for folder in [r"system32\drivers", r"LastGood\system32\drivers"]:
         for name in DRIVER_FILES + OTHER_DRIVER_FILES:

@@ -10,9 +10,10 @@ import time
 import machine as m
 from prefix import Prefix, diff
 
-# Wine's version name, the OsClass the program derives, plugged in first.
-VERSIONS = [("win98", 1, False), ("nt40", 10, False), ("win2k", 11, True), ("winxp", 12, True),
-            ("win2003", 13, False), ("vista", 14, True), ("win7", 14, False), ("win10", 14, False)]
+# Wine's version name, the OsClass the program derives, the machine's variant (machine.py).
+VERSIONS = [("win98", 1, None), ("nt40", 10, None), ("win2k", 11, "plugged"), ("winxp", 12, "plugged"),
+            ("winxp", 12, "older"), ("win2003", 13, "older"), ("vista", 14, "plugged"), ("win7", 14, "older"),
+            ("win10", 14, None)]
 # Versions whose product key lacks InstallFlag: the removal must not create it.
 FLAG_ABSENT = {"win2003", "win7"}
 # Names that mark an entry as another product's: each such line must survive.
@@ -46,10 +47,10 @@ class Export:
         del self.lines[("V", path.lower(), name.lower())]
 
 
-def expected(before, os_class, plugged):
+def expected(before, os_class, variant):
     """What the removal of that OsClass leaves of the seeded machine."""
     r = Export(before)
-    phone, stems = m.phone(plugged), m.phone_infs(plugged)
+    phone, stems, copies = m.phone(variant), m.phone_infs(variant), m.phone_copies(variant)
     if ("V", m.PRODUCT_KEY.lower(), "installflag") in r.lines:
         r.set_value(m.PRODUCT_KEY, "InstallFlag", 4, "00000000")
     removes_devices, nt6, purges = os_class in (11, 12), os_class == 14, os_class >= 11 and os_class != 14
@@ -59,17 +60,23 @@ def expected(before, os_class, plugged):
     for d in removed:
         r.delete(rf"SYSTEM\CurrentControlSet\Enum\USB\{d['id']}")
         r.delete(rf"SYSTEM\CurrentControlSet\Control\DeviceClasses\{d['iface']}\{m.interface_name(d)}")
+    for d in m.removed_root_nodes(os_class):  # these take their driver keys, and a parent left empty, along
+        r.delete(rf"SYSTEM\CurrentControlSet\Enum\{d['inst']}")
+        r.delete(rf"SYSTEM\CurrentControlSet\Control\Class\{d['cls']}\{d['drv']}")
+        parent = rf"system\currentcontrolset\enum\{d['inst'].rsplit(chr(92), 1)[0]}".lower()
+        if not any(k[1].startswith(parent + "\\") for k in r.lines):
+            r.delete(parent)
     for name in m.PHONE_SERVICES if removes_devices or nt6 else []:
         r.delete(rf"SYSTEM\CurrentControlSet\Services\{name}")
-    # Files: the driver-key INFs; on 2000 and XP the stale scan, on NT 6 the
-    # package tool, takes every INF whose model section names the phone.
-    infs = set(stems) | ({"oem7", "oem12", "oem13", "oem14", m.STALE_INF} if removes_devices or nt6 else set())
+    # Files: the driver-key INFs, and on 2000 and XP the stale scan's oem*.inf;
+    # on NT 6 only the package tool, which takes every INF naming the phone.
+    infs = set(copies) if nt6 else set(stems) | ({c for c in copies if c.startswith("oem")} if removes_devices else set())
     folders = ([""] if os_class >= 11 else []) + (["lastgood\\"] if os_class == 12 else [])
     for folder in folders:
         for n in m.DRIVER_FILES:
             r.delete(rf"windows\{folder}system32\drivers\{n}")
         for stem in infs if not folder else stems:
-            r.delete(rf"windows\{folder}inf\{stem}.inf")
+            r.delete(rf"windows\{folder}inf\{stem}.inf", must_exist=bool(folder) or stem in copies)
             r.delete(rf"windows\{folder}inf\{stem}.pnf")
     if not purges:
         return set(r.lines.values())
@@ -92,7 +99,7 @@ def expected(before, os_class, plugged):
             r.delete_value(m.PORTS_KEY, d["port"] + ":")
     for name in m.PHONE_SERVICES:
         r.delete(rf"SYSTEM\ControlSet002\Services\{name}")
-    for name in m.LASTGOOD_VALUES + (m.PLUGGED_LASTGOOD if plugged else []) if os_class == 12 else []:
+    for name in m.lastgood_values(variant) if os_class == 12 else []:
         upper = name.upper()  # a stem followed by a digit names another INF (oem120 for oem12)
         if any(0 <= upper.find(s.upper()) and not upper[upper.find(s.upper()) + len(s):][:1].isdigit() for s in stems):
             r.delete_value(m.LASTGOOD_KEY, name)
@@ -105,15 +112,21 @@ def read(prefix, name):
     return [l for l in open(path, encoding="latin-1").read().splitlines() if l] if os.path.exists(path) else []
 
 
-def road(build, version, os_class, plugged, problems):
-    p = Prefix(build, "removal-" + version).start(tools=("robot.exe", "launcher.exe"))
+def road(build, version, os_class, variant, problems):
+    p = Prefix(build, "removal-%s-%s" % (version, variant)).start(tools=("robot.exe", "launcher.exe"))
     try:
         tools = os.path.join(p.build, "tests")
         p.install(os.path.join(p.build, "dist", "Setup"), "Setup", "Quellin9.exe")
         p.install(tools, r"windows\system32", "pnputil.exe")
         p.install(tools, "Setup", "pnputil.exe")  # a planted namesake that must never run
-        p.seed([l for l in m.seed_lines(plugged) if version not in FLAG_ABSENT or "\tInstallFlag\t" not in l
+        p.seed([l for l in m.seed_lines(variant) if version not in FLAG_ABSENT or "\tInstallFlag\t" not in l
                 or "Other" in l])
+        if variant == "older":  # the port COM1 is a file holding the phone's INF, and so is INF\COM1.inf
+            for name in "com1-port", "COM1.inf":
+                with open(p.windows_path(r"C:\windows\inf" + "\\" + name), "w", newline="") as f:
+                    f.write(m.inf_text(r"USB\VID_1B3F&PID_5C13&MI_05"))
+            os.remove(os.path.join(p.path, "dosdevices", "com1"))
+            os.symlink(p.windows_path(r"C:\windows\inf\com1-port"), os.path.join(p.path, "dosdevices", "com1"))
         p.version("Quellin9.exe", version)
         launcher = p.popen(r"C:\t\launcher.exe", r"C:\launcher.log", "600")
         for _ in range(300):  # up to a minute for the launcher to come up
@@ -121,11 +134,11 @@ def road(build, version, os_class, plugged, problems):
                 break
             time.sleep(0.2)
         before = p.export(m.EXPORTED, m.FILE_FOLDERS)
-        want = expected(before, os_class, plugged)
+        want = expected(before, os_class, variant)
         lookalikes = {l for l in before & want if any(k in l.lower() for k in LOOKALIKE_MARKS)}
         if len(lookalikes) < 50:
             problems.append("only %d look-alike entries seeded" % len(lookalikes))
-        tool_lines = sorted("pnputil.exe -f -d %s.inf" % s for s in ["oem7", "oem12", "oem13", "oem14", m.STALE_INF])
+        tool_lines = sorted("pnputil.exe -f -d %s.inf" % s for s in m.phone_copies(variant))
         for run in (1, 2):
             code, out = p.wine(r"C:\t\robot.exe", "run", r"C:\Setup\Quellin9.exe", "/R", "--", "boxes=90",
                                check=False, cwd=p.windows_path(r"C:\Setup"))
@@ -154,11 +167,11 @@ def road(build, version, os_class, plugged, problems):
 
 def main(build, only):
     failed = 0
-    for version, os_class, plugged in [v for v in VERSIONS if not only or v[0] in only]:
+    for version, os_class, variant in [v for v in VERSIONS if not only or v[0] in only]:
         started, problems = time.time(), []
-        kept = road(build, version, os_class, plugged, problems)
+        kept = road(build, version, os_class, variant, problems)
         print("removal road %-8s OsClass %2d%s: %s, %d look-alikes kept  [%.0f s]" % (
-            version, os_class, " plugged in first" if plugged else "", "FAILED" if problems else "ok", kept,
+            version, os_class, " (%s)" % variant if variant else "", "FAILED" if problems else "ok", kept,
             time.time() - started), *["    " + line for line in problems], sep="\n", flush=True)
         failed += bool(problems)
     return 1 if failed else 0

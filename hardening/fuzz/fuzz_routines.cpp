@@ -98,6 +98,13 @@ static void CheckPaths(const string& a, const string& b, int offset)
         if (starts[i] && a[i] >= 'a' && a[i] <= 'z') expected[i] -= 32;
     UpperCaseAscii(&got[0]);
     CHECK(got == expected, expected, got);
+    string base = expected.substr(0, expected.find('.'));  // a device whatever its extension and blanks
+    base.erase(base.find_last_not_of(' ') + 1);
+    const bool device = base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
+                        base == "CONOUT$" || (base.size() == 4 && (!base.compare(0, 3, "COM") ||
+                        !base.compare(0, 3, "LPT")) && base[3] >= '1' && base[3] <= '9');
+    r = IsDosDeviceName(a.c_str());
+    CHECK(r == device, std::to_string(device) + " for " + base, std::to_string(r));
 }
 
 static void CheckTexts(const string& text, const string& series, const string& category,

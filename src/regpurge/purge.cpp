@@ -49,9 +49,9 @@ int RegistryPurger::PurgeAll()
             char devicePath[PATH_BUFFER] = {};
             if (!BuildPath(IDS_ENUM_USB, id, devicePath)) continue;
             // The stem becomes a pattern over every last-known-good entry:
-            // only an OEM copy of the phone's may lend it (never "usb").
+            // only one of the phone's may lend it (never "usb").
             if (accessor.FindDriverInfName(HKEY_LOCAL_MACHINE, devicePath, infName) == 1 &&
-                infName[0] != '\0' && stager.IsPhoneOemStem(infName) == 1)
+                infName[0] != '\0' && stager.IsPhoneDriverStem(infName) == 1)
                 DeleteMatchingValuesById(HKEY_LOCAL_MACHINE, IDS_LASTGOOD, infName);
         }
     }

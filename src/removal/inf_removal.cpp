@@ -22,11 +22,11 @@ const char pnputilCommand[] = "pnputil.exe -f -d ";
 // Used when the list's size cannot be asked for (Wine answers 0).
 enum { INF_LIST_FALLBACK = 64 * 1024 };
 
-// The name goes onto a command line that runs with administrator rights:
-// only plain file-name characters pass.
+// The name goes onto a command line that runs with administrator rights, and
+// its file is opened: only plain file-name characters pass, and no device.
 int IsPlainInfName(const char* name)
 {
-    if (!name[0]) return 0;
+    if (!name[0] || IsDosDeviceName(name)) return 0;
     for (const char* p = name; *p; ++p) {
         char c = *p;
         bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
@@ -123,10 +123,10 @@ int DriverRemover::RemoveDriverKeyInfs()
             return 0;
         char stem[PATH_BUFFER] = {};
         accessor.FindDriverInfName(HKEY_LOCAL_MACHINE, keyPath, stem);
-        // A stem that filled the whole buffer may have been cut; and only a
-        // copy that names the phone is the phone's (the key may name usb.inf
-        // or another vendor's package). Decided once, before any deletion.
-        if (stem[PATH_BUFFER - 1] != '\0' || !stager.IsPhoneInfCopy(stem)) continue;
+        // A stem that filled the whole buffer may have been cut; and the key
+        // may name usb.inf or another vendor's package. Decided once, before
+        // any deletion.
+        if (stem[PATH_BUFFER - 1] != '\0' || !stager.IsPhoneDriverStem(stem)) continue;
         for (const char* extension : infExtensions) {
             DeleteInfFile(infDir, stem, extension);
             if (lastGood) DeleteInfFile(lastGoodInfDir, stem, extension);

@@ -118,6 +118,27 @@ int ReplaceExtension(char* path, const char* extension, int maximum)
     return length == cut + lstrlenA(extension) ? 1 : 0;
 }
 
+int IsDosDeviceName(const char* name)
+{
+    // The part before the first dot, without the trailing blanks that
+    // Windows drops: "com1 .inf" is the port too.
+    int n = 0;
+    while (name[n] != '\0' && name[n] != '.') ++n;
+    while (n > 0 && name[n - 1] == ' ') --n;
+    const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "COM#", "LPT#"};
+    for (const char* device : devices) {
+        int i = 0;
+        for (; i < n && device[i] != '\0'; ++i) {
+            char c = name[i];
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+            // '#' stands for the digits 1 to 9 (COM0 and LPT0 are plain names).
+            if (device[i] == '#' ? c < '1' || c > '9' : c != device[i]) break;
+        }
+        if (i == n && device[i] == '\0') return 1;
+    }
+    return 0;
+}
+
 // version.dll is not one of the system's known DLLs, so it is loaded from
 // the system folder by full path rather than imported (an import would be
 // resolved through the program's own folder first).

@@ -11,12 +11,11 @@ public:
     int RunStaging();
     int IsPhoneInf(const char* infPath);
     // A driver key may name any INF (Windows' own usb.inf when the phone was
-    // plugged in before its drivers): the stem is the phone's only when its
-    // copy in the INF folder names the phone.
-    int IsPhoneInfCopy(const char* stem);
-    // The last-known-good entries of a stem may go: an OEM stem ("oem" and
-    // digits) whose copy is gone or names the phone.
-    int IsPhoneOemStem(const char* stem);
+    // plugged in before its drivers, or another vendor's package): its stem
+    // is the phone's when the copy in the INF folder names the phone, or,
+    // once that copy is gone, when it is an OEM name ("oem" and digits) or
+    // its copy named the phone earlier in this run.
+    int IsPhoneDriverStem(const char* stem);
     int RemoveStaleOemInfs();
     int CopyPackagesToStore();
     int DeleteFileForced(const char* path);
@@ -35,5 +34,6 @@ private:
 };
 
 // 1 for a stem that names a file in the INF folder and nothing else: not
-// empty, no separators, drive colons or wildcard and reserved characters.
+// empty, no separators, drive colons or wildcard and reserved characters,
+// no device name.
 int IsSafeInfStem(const char* stem);

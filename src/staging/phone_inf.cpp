@@ -42,6 +42,31 @@ int IsOemStem(const char* stem)
     return 1;
 }
 
+// The stems whose copies were found naming the phone during this run. The
+// removal deletes such a copy before the purge asks about the stem's
+// last-known-good entries; the answer must not change in between.
+class PhoneCopies {
+public:
+    int Holds(const char* stem) const
+    {
+        for (int i = 0; i < count_; ++i)
+            if (lstrcmpiA(stems_[i], stem) == 0) return 1;
+        return 0;
+    }
+    void Add(const char* stem)
+    {
+        if (Holds(stem) || count_ == kCapacity) return;
+        if (CopyBounded(stems_[count_], stem, PATH_MAX_CHARS)) ++count_;
+    }
+
+private:
+    enum { kCapacity = 8 };
+    char stems_[kCapacity][PATH_BUFFER] = {};
+    int count_ = 0;
+};
+
+PhoneCopies phoneCopies;
+
 }  // namespace
 
 int IsSafeInfStem(const char* stem)
@@ -52,7 +77,8 @@ int IsSafeInfStem(const char* stem)
                         c == '<' || c == '>' || c == '|' || static_cast<unsigned char>(c) < 0x20;
         if (reserved && DbcsStateAt(stem, i) == 0) return 0;
     }
-    return stem[0] != '\0';
+    // INF\COM1.inf is no file but the serial port.
+    return stem[0] != '\0' && !IsDosDeviceName(stem);
 }
 
 int InfStager::MakeInfCopyPath(const char* stem, char* path)
@@ -67,25 +93,20 @@ int InfStager::MakeInfCopyPath(const char* stem, char* path)
     return 1;
 }
 
-int InfStager::IsPhoneInfCopy(const char* stem)
+int InfStager::IsPhoneDriverStem(const char* stem)
 {
-    char path[PATH_BUFFER] = {0};
-    if (!MakeInfCopyPath(stem, path)) return 0;
-    return IsPhoneInf(path);
-}
-
-int InfStager::IsPhoneOemStem(const char* stem)
-{
-    if (!IsOemStem(stem)) return 0;
     char path[PATH_BUFFER] = {0};
     if (!MakeInfCopyPath(stem, path)) return 0;
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
-        // Gone (removed as the phone's a moment ago, or never there): its
-        // entries can no longer belong to anything else in the folder.
         DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return 0;
+        // Gone. Removed as the phone's earlier in this run, or an OEM name
+        // that nothing else in the folder can claim any more.
+        return IsOemStem(stem) || phoneCopies.Holds(stem);
     }
-    return IsPhoneInf(path);
+    if (IsPhoneInf(path) != 1) return 0;
+    phoneCopies.Add(stem);
+    return 1;
 }
 
 int InfStager::IsPhoneInf(const char* infPath)
