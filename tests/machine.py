@@ -33,15 +33,28 @@ def devices(rows):
     return out
 
 
+# The phone was used on two USB ports: every function has a second instance with its own driver key,
+# interfaces and COM number. Its ports sit past the first byte of the port database, beside other
+# devices' (OTHER_PORTS). ControlSet002 (the last-known-good copy) is older than the second port: it
+# holds the first instances only, and there the OBEX port was COM20 with driver key 0010.
 PHONE = devices([
     ("VID_1B3F&PID_5C13", "5&1A2B3C4D&0&1", USB_CLASS, "0021", "TVybus", "oem7", None, "TAVRO USB Composite Device",
      IF_USB),
-    ("VID_1B3F&PID_5C13&Mi_01", "6&2B3C4D5E&0&0001", MODEM_CLASS, "0003", "TVymdm", "oem12", "COM5",
+    ("VID_1B3F&PID_5C13", "5&2D3E4F50&0&2", USB_CLASS, "0023", "TVybus", "oem7", None, "TAVRO USB Composite Device",
+     IF_USB),
+    ("VID_1B3F&PID_5C13&Mi_01", "6&2B3C4D5E&0&0001", MODEM_CLASS, "0003", "TVymdm", "oem12", "COM8",
+     "TV4170K USB Modem", IF_MODEM),
+    ("VID_1B3F&PID_5C13&Mi_01", "6&3C4D5E6F&0&0001", MODEM_CLASS, "0008", "TVymdm", "oem12", "COM17",
      "TV4170K USB Modem", IF_MODEM),
     ("VID_1B3F&PID_5C13&Mi_03", "6&2B3C4D5E&0&0003", PORTS_CLASS, "0011", "TVymdfl", "oem13", "COM12",
      "TAVRO Diagnostic Port", IF_COMPORT),
+    ("VID_1B3F&PID_5C13&Mi_03", "6&3C4D5E6F&0&0003", PORTS_CLASS, "0016", "TVymdfl", "oem13", "COM24",
+     "TAVRO Diagnostic Port", IF_COMPORT),
     ("VID_1B3F&PID_5C13&Mi_05", "6&2B3C4D5E&0&0005", PORTS_CLASS, "0012", "TVyobex", "oem14", "COM21",
+     "TAVRO OBEX Port", IF_COMPORT),
+    ("VID_1B3F&PID_5C13&Mi_05", "6&3C4D5E6F&0&0005", PORTS_CLASS, "0017", "TVyobex", "oem14", "COM33",
      "TAVRO OBEX Port", IF_COMPORT)])
+CS002_STATE = {"6&2B3C4D5E&0&0005": {"port": "COM20", "drv": "0010"}}
 # Another product of the maker (its modem has the very same description), a
 # function of the phone that is none of the four, a serial adapter on COM50.
 OTHERS = devices([
@@ -77,8 +90,9 @@ PHONE_SERVICES = ["TVybus", "TVymdfl", "TVymdm", "TVyobex"]
 OTHER_SERVICES = ["TVxbus", "TVxmdm", "FTSER2K", "TVybusX"]
 DRIVER_FILES = ["TVybus.sys", "TVycm.sys", "TVycmnt.sys", "TVymdfl.sys", "TVymdm.sys", "TVymgmt.sys",
                 "TVyobex.sys", "TVywh.sys", "TVywhnt.sys"]
+UNDELETABLE = "TVycmnt.sys"
 OTHER_DRIVER_FILES = ["TVxbus.sys", "TVymdm2.sys", "usbser.sys", "usbccgp.sys"]
-ALL_PORTS = [1, 5, 10, 12, 21, 50]
+OTHER_PORTS = [1, 10, 18, 23, 34, 50, 120]  # 18 shares a byte with 17, 23 with 24, 34 with 33
 LASTGOOD_VALUES = [r"INF\oem7.inf", r"INF\oem7.PNF", r"INF\OEM12.INF", r"INF\oem12.PNF", r"INF\oem13.inf",
                    r"INF\oem14.inf", r"INF\oem1.inf", r"INF\oem120.inf", r"system32\DRIVERS\TVybus.sys"]
 PLUGGED_LASTGOOD = [r"system32\DRIVERS\USBHUB.SYS", r"system32\DRIVERS\usbccgp.sys", r"system32\DRIVERS\usbser.sys",
@@ -103,18 +117,23 @@ def lastgood_values(variant=None):
     return LASTGOOD_VALUES + {"plugged": PLUGGED_LASTGOOD, "older": OLDER_LASTGOOD}.get(variant, [])
 
 
-def phone(variant=None):
-    """The phone's devices, their driver keys naming the variant's INFs."""
+def phone(variant=None, cs="CurrentControlSet"):
+    """The phone's instances in a control set, their driver keys naming the variant's INFs."""
     stems = VARIANT_STEMS.get(variant, {})
-    return [dict(d, inf=stems.get(d["inf"], d["inf"])) for d in PHONE]
+    return [dict(d, inf=stems.get(d["inf"], d["inf"]), **(CS002_STATE.get(d["inst"], {}) if cs == "ControlSet002" else {}))
+            for d in PHONE if cs != "ControlSet002" or d["inst"].startswith(("5&1A2B", "6&2B3C"))]
+
+
+def ports(cs, variant=None):
+    return [int(d["port"][3:]) for d in phone(variant, cs) if d["port"]]
 
 
 def phone_infs(variant=None):
     """Stems the phone's driver keys name that are the phone's: the copy names the phone, or it is gone and
     the name is an OEM name."""
     infs = dict(INFS, **VARIANT_INFS.get(variant, {}))
-    return [d["inf"] for d in phone(variant) if d["inf"] in infs and
-            ("PID_5C13" in (infs[d["inf"]] or "").upper() or infs[d["inf"]] is None and d["inf"].startswith("oem"))]
+    return sorted({d["inf"] for d in phone(variant) if d["inf"] in infs and
+                   ("PID_5C13" in (infs[d["inf"]] or "").upper() or infs[d["inf"]] is None and d["inf"].startswith("oem"))})
 
 
 def phone_copies(variant=None):
@@ -148,8 +167,7 @@ def seed_lines(variant=None, windows=r"C:\windows"):
     def add(*fields):
         lines.append("\t".join(fields))
 
-    devices = phone(variant) + OTHERS
-    for d in devices:
+    for d in phone(variant) + OTHERS:
         add("device", "USB\\" + d["id"] + "\\" + d["inst"], d["cls"], d["desc"], *d["hw"])
     for d in ROOT_NODES:
         key, drv = r"SYSTEM\CurrentControlSet\Enum" + "\\" + d["inst"], d["cls"] + "\\" + d["drv"]
@@ -161,7 +179,7 @@ def seed_lines(variant=None, windows=r"C:\windows"):
         add("sz", r"SYSTEM\CurrentControlSet\Control\Class" + "\\" + drv, "InfPath", d["inf"] + ".inf")
     for cs in CONTROL_SETS:
         control = rf"SYSTEM\{cs}\Control"
-        for d in devices:
+        for d in phone(variant, cs) + OTHERS:
             key = rf"SYSTEM\{cs}\Enum\USB\{d['id']}\{d['inst']}"
             values = [("Driver", d["cls"] + "\\" + d["drv"]), ("Service", d["svc"]), ("Mfg", "TAVRO"),
                       ("Class", CLASS_NAMES[d["cls"]])]
@@ -192,7 +210,7 @@ def seed_lines(variant=None, windows=r"C:\windows"):
         add("sz", rf"SYSTEM\{cs}\Enum\ACPI\PNP0501\1\Device Parameters", "PortName", "COM1")
         for cls, name in CLASS_NAMES.items():
             add("sz", rf"{control}\Class\{cls}", "Class", name)
-        add("binary", rf"{control}\COM Name Arbiter", "ComDB", comdb(ALL_PORTS))
+        add("binary", rf"{control}\COM Name Arbiter", "ComDB", comdb(ports(cs) + OTHER_PORTS))
         for name in PHONE_SERVICES + OTHER_SERVICES:
             add("sz", rf"SYSTEM\{cs}\Enum\Root\LEGACY_{name.upper()}\0000", "Service", name)
     for cs in ["ControlSet001", "ControlSet002"]:
@@ -202,7 +220,7 @@ def seed_lines(variant=None, windows=r"C:\windows"):
             add("expand_sz", key, "ImagePath", rf"system32\DRIVERS\{name}.sys")
     for name in PHONE_SERVICES + OTHER_SERVICES[:1]:
         add("service", name, rf"system32\DRIVERS\{name}.sys")
-    for n in ALL_PORTS:
+    for n in sorted(set(ports("ControlSet001") + ports("ControlSet002") + OTHER_PORTS)):
         add("sz", PORTS_KEY, "COM%d:" % n, "9600,n,8,1")
     for name in lastgood_values(variant):
         add("dword", LASTGOOD_KEY, name, "1")
@@ -222,6 +240,7 @@ def seed_lines(variant=None, windows=r"C:\windows"):
             add("file", rf"{windows}\{folder}\{stem}.PNF", ("PNF " + stem).encode().hex())
     for folder in [r"system32\drivers", r"LastGood\system32\drivers"]:
         for name in DRIVER_FILES + OTHER_DRIVER_FILES:
-            add("file", rf"{windows}\{folder}\{name}", ("driver " + name).encode().hex(),
-                *(["readonly"] if name == "TVymdm.sys" else []))
+            # A folder that holds one driver's name cannot be deleted as a file; the others still go.
+            add("file", rf"{windows}\{folder}\{name}" + (r"\keep.txt" if name == UNDELETABLE else ""),
+                ("driver " + name).encode().hex(), *(["readonly"] if name == "TVymdm.sys" else []))
     return lines
