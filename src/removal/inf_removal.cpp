@@ -126,7 +126,7 @@ int DriverRemover::RemoveDriverKeyInfs()
         // A stem that filled the whole buffer may have been cut; and the key
         // may name usb.inf or another vendor's package. Decided once, before
         // any deletion.
-        if (stem[PATH_BUFFER - 1] != '\0' || !stager.IsPhoneDriverStem(stem)) continue;
+        if (stem[PATH_BUFFER - 1] != '\0' || stager.IsPhoneDriverStem(stem) != 1) continue;
         for (const char* extension : infExtensions) {
             DeleteInfFile(infDir, stem, extension);
             if (lastGood) DeleteInfFile(lastGoodInfDir, stem, extension);

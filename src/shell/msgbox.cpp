@@ -7,6 +7,8 @@
 
 namespace {
 
+unsigned long systemErrorsShown = 0;
+
 void ShowStringBox(HWND owner, UINT id, UINT style, va_list args)
 {
     char text[2048] = {};
@@ -35,8 +37,11 @@ void ShowInfoBox(HWND owner, UINT id, ...)
     va_end(args);
 }
 
+unsigned long SystemErrorsShown() { return systemErrorsShown; }
+
 void ShowSystemError(DWORD code)
 {
+    ++systemErrorsShown;
     char* text = nullptr;
     DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
                                  FORMAT_MESSAGE_FROM_SYSTEM,

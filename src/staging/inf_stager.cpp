@@ -68,8 +68,13 @@ int InfStager::RemoveStaleOemInfs()
         // into the name of another file.
         if (!JoinPath(path, folder, found.cFileName)) continue;
         if (IsPhoneInf(path) != 1) continue;
+        // The precompiled companion first: a copy kept because its .PNF
+        // could not go is found again by the next scan, while a .PNF left
+        // behind its copy would stay for good.
+        char companion[PATH_BUFFER] = {};
+        CopyBounded(companion, path, PATH_MAX_CHARS);
+        if (ReplaceExtension(companion, ".PNF", PATH_MAX_CHARS) == 1 && !DeleteFileForced(companion)) return 0;
         if (!DeleteFileForced(path)) return 0;
-        if (ReplaceExtension(path, ".PNF", PATH_MAX_CHARS) == 1) DeleteFileForced(path);
     } while (FindNextFileA(search.Get(), &found));
     return 1;
 }

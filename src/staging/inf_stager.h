@@ -14,7 +14,8 @@ public:
     // plugged in before its drivers, or another vendor's package): its stem
     // is the phone's when the copy in the INF folder names the phone, or,
     // once that copy is gone, when it is an OEM name ("oem" and digits) or
-    // its copy named the phone earlier in this run.
+    // its copy named the phone earlier in this run. -1 when the copy's
+    // presence cannot be told.
     int IsPhoneDriverStem(const char* stem);
     int RemoveStaleOemInfs();
     int CopyPackagesToStore();

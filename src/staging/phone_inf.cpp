@@ -99,7 +99,7 @@ int InfStager::IsPhoneDriverStem(const char* stem)
     if (!MakeInfCopyPath(stem, path)) return 0;
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
         DWORD error = GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return 0;
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return -1;
         // Gone. Removed as the phone's earlier in this run, or an OEM name
         // that nothing else in the folder can claim any more.
         return IsOemStem(stem) || phoneCopies.Holds(stem);
