@@ -12,6 +12,7 @@
 #include "shell/app.h"
 #include "shell/osclass.h"
 #include "shell/text.h"
+#include "staging/inf_stager.h"
 #include "support/box_recorder.h"
 #include "support/seed.h"
 #include "wizard/install_wizard.h"
@@ -96,6 +97,22 @@ TEST(Placeholders, APairThatCouldNotBeStoredFailsSubstitution)
     EXPECT_NE(nullptr, strstr(shown, "<%SERIES%>")) << shown;
 }
 
+// Keys the test seeded, removed whatever their DACL, so that no test depends on another's leftovers.
+void Remove(const std::vector<std::string>& paths)
+{
+    PSECURITY_DESCRIPTOR open = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;KA;;;BA)", SDDL_REVISION_1, &open, nullptr);
+    for (const std::string& path : paths) {
+        for (const std::string& line : ExportRegistry({path})) {
+            HKEY key = nullptr;  // the owner may always change the DACL
+            if (line[0] == 'K' && !RegOpenKeyExA(HKEY_LOCAL_MACHINE, line.substr(2).c_str(), 0, WRITE_DAC, &key))
+                RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, open), RegCloseKey(key);
+        }
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str());
+    }
+    LocalFree(open);
+}
+
 const std::string kClasses = R"(SYSTEM\ControlSet001\Control\DeviceClasses\)";
 std::string vanishing;  // a class key deleted just before the sweep opens it
 decltype(&RegOpenKeyExA) realOpen;
@@ -108,7 +125,6 @@ LONG WINAPI OpenAfterTheKeyVanished(HKEY parent, LPCSTR name, DWORD options, REG
 TEST(InterfaceSweep, AClassThatVanishesAfterTheListingIsSimplyAbsent)
 {
     // A key cannot be made to vanish between listing and opening on the real program.
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kClasses.c_str());
     const std::string phone = kClasses + R"({B0000000-0000-0000-0000-000000000000}\##?#phone#1)";
     ASSERT_EQ(0, ApplySeed({"sz\t" + kClasses + "{A}\\##?#other#1\tDeviceInstance\tUSB\\VID_0403&PID_6001\\1",
                             "sz\t" + phone + "\tDeviceInstance\tUSB\\VID_1B3F&PID_5C13\\5&1"}));
@@ -120,21 +136,22 @@ TEST(InterfaceSweep, AClassThatVanishesAfterTheListingIsSimplyAbsent)
     EXPECT_EQ(0u, boxes.Count()) << boxes.Describe();
     EXPECT_TRUE(vanishing.empty()) << "the class was never opened";
     EXPECT_FALSE(Exists(phone)) << "the class that moved into the slot was skipped";
+    Remove({kClasses + "{A}", kClasses + "{B0000000-0000-0000-0000-000000000000}"});
 }
 
 TEST(InterfaceSweep, AFailingReadIsShownOncePerControlSet)
 {
     // Nothing faked: a damaged registry, kept off the roads, whose second runs must show no box.
-    const std::string damaged = R"(\Control\DeviceClasses\{C})";
-    for (const char* set : {"ControlSet001", "ControlSet002", "CurrentControlSet"})
-        ASSERT_EQ(0, ApplySeed({std::string("sz\tSYSTEM\\") + set + damaged + "\\##?#long#1\tDeviceInstance\tUSB\\" +
-                                std::string(300, 'X')}));
+    std::vector<std::string> damaged;
+    for (const char* set : {"ControlSet001", "ControlSet002", "CurrentControlSet"}) {
+        damaged.push_back(std::string("SYSTEM\\") + set + R"(\Control\DeviceClasses\{C})");
+        ASSERT_EQ(0, ApplySeed({"sz\t" + damaged.back() + "\\##?#long#1\tDeviceInstance\tUSB\\" + std::string(300, 'X')}));
+    }
     BoxRecorder boxes;
     RegistryPurger(OsWinXP).Purge();
     EXPECT_EQ(3u, boxes.Count()) << "one walk per control set, whatever the identifiers" << boxes.Describe();
     for (const RecordedBox& box : boxes.Boxes()) EXPECT_EQ(SystemMessage(ERROR_MORE_DATA), box.text);
-    for (const char* set : {"ControlSet001", "ControlSet002"})
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string("SYSTEM\\") + set + damaged).c_str());
+    Remove(damaged);
 }
 
 decltype(&RegDeleteKeyA) realDelete;
@@ -145,38 +162,107 @@ LONG WINAPI DeleteOnlyWithFullControl(HKEY parent, LPCSTR name)
     return status == ERROR_SUCCESS ? RegCloseKey(key), realDelete(parent, name) : status;
 }
 
-// Full control for LocalSystem, reading for the Administrators: a driver key as 2000 and XP protect it.
-void Protect(const std::string& path)
+TEST(Purge, EveryProtectedTreeGoesWithTheGrantsOf2000XpAnd2003)
 {
+    // Wine lets a key's owner delete it whatever its DACL says; 2000, XP and 2003 protect these trees, giving
+    // the Administrators reading only. 2003 deletes driver keys without a grant, so those and the keys that
+    // name them stay there for the next start.
+    const std::string usb = R"(SYSTEM\ControlSet001\Enum\USB\VID_1B3F&PID_5C13)", cls = "{36FC9E60-C465-11CF-8056-444553540000}";
+    const std::string driver = R"(SYSTEM\ControlSet001\Control\Class\)" + cls + R"(\0021)";
+    const std::string legacy = R"(SYSTEM\ControlSet001\Enum\Root\LEGACY_TVYBUS)", service = R"(SYSTEM\ControlSet002\Services\TVymdm)";
+    const std::string modem = R"(SOFTWARE\Microsoft\Windows\CurrentVersion\Unimodem\DeviceSpecific\TV4170K USB Modem::TAVRO::TAVRO)";
+    const std::vector<std::string> trees = {usb, driver, legacy, service, modem};
+    ImportPatch del("advapi32.dll", "RegDeleteKeyA", reinterpret_cast<void*>(&DeleteOnlyWithFullControl));
+    realDelete = reinterpret_cast<decltype(&RegDeleteKeyA)>(del.Original());
     PSECURITY_DESCRIPTOR sd = nullptr;
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KA;;;SY)(A;;KR;;;BA)", SDDL_REVISION_1,
                                                                      &sd, nullptr));
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC, &key));
-    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd));
-    RegCloseKey(key);
+    for (OsClass os : {OsWin2000, OsWinXP, OsWinServer2003}) {
+        ASSERT_EQ(0, ApplySeed({"sz\t" + usb + "\\5&1\tDriver\t" + cls + "\\0021", "dword\t" + usb + "\\5&1\\Device Parameters\tx\t1",
+                                "sz\t" + driver + "\\Settings\tPrefix\tAT", "sz\t" + legacy + "\\0000\tService\tTVybus",
+                                "dword\t" + service + "\\Enum\tCount\t0", "sz\t" + modem + "\\Init\t1\tATZ"}));
+        for (const std::string& tree : trees)
+            for (const std::string& line : ExportRegistry({tree})) {
+                HKEY key = nullptr;
+                if (line[0] == 'K' && !RegOpenKeyExA(HKEY_LOCAL_MACHINE, line.substr(2).c_str(), 0, WRITE_DAC, &key))
+                    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd), RegCloseKey(key);
+            }
+        BoxRecorder boxes;
+        RegistryPurger(os).Purge();
+        // LEGACY_ keys are the purge's on 2000 only.
+        const std::vector<bool> stays = {os == OsWinServer2003, os == OsWinServer2003, os != OsWin2000, false, false};
+        for (size_t i = 0; i < trees.size(); ++i) EXPECT_EQ(stays[i], Exists(trees[i])) << trees[i] << ", OsClass " << os;
+        EXPECT_EQ(os == OsWinServer2003 ? 1u : 0u, boxes.Count()) << boxes.Describe();
+        Remove(trees);
+    }
     LocalFree(sd);
 }
 
-TEST(DriverKeys, XpGrantsTheAdministratorsEachKeyBeforeDeletingIt)
+HDEVINFO(WINAPI* realList)(const GUID*, PCSTR, HWND, DWORD);
+HDEVINFO WINAPI NothingPresent(const GUID* cls, PCSTR enumerator, HWND window, DWORD flags)
 {
-    // Wine lets a key's owner delete it whatever its DACL says; Windows 2000 and XP protect driver keys.
-    const std::string device = R"(SYSTEM\ControlSet001\Enum\USB\VID_1B3F&PID_5C13\5&1)";
-    const std::string driver = R"(SYSTEM\ControlSet001\Control\Class\{36FC9E60-C465-11CF-8056-444553540000}\0021)";
-    ImportPatch del("advapi32.dll", "RegDeleteKeyA", reinterpret_cast<void*>(&DeleteOnlyWithFullControl));
-    realDelete = reinterpret_cast<decltype(&RegDeleteKeyA)>(del.Original());
-    for (OsClass os : {OsWinXP, OsWinServer2003}) {
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, driver.c_str());
-        ASSERT_EQ(0, ApplySeed({"sz\t" + device + "\tDriver\t{36FC9E60-C465-11CF-8056-444553540000}\\0021",
-                                "sz\t" + driver + R"(\Settings)" + "\tPrefix\tAT"}));
-        Protect(driver + R"(\Settings)");
-        Protect(driver);
-        BoxRecorder boxes;
-        RegistryPurger(os).PurgeDriverKeysById(HKEY_LOCAL_MACHINE, R"(SYSTEM\ControlSet001\Enum\USB\VID_1B3F&PID_5C13)",
-                                               IDS_CONTROL_CLASS);
-        EXPECT_EQ(os != OsWinXP, Exists(driver)) << "OsClass " << os;
-        EXPECT_EQ(os == OsWinXP ? 0u : 1u, boxes.Count()) << boxes.Describe();
+    return flags & DIGCF_PRESENT ? SetupDiCreateDeviceInfoList(nullptr, nullptr) : realList(cls, enumerator, window, flags);
+}
+
+TEST(DeviceSteps, Nt6RemovesTheNodesOfAPhoneThatIsNotPluggedIn)
+{
+    // Wine counts every node as present.
+    const std::string usb = R"(SYSTEM\CurrentControlSet\Enum\USB\VID_1B3F&PID_5C13)";
+    const std::string cls = "\t{4D36E978-E325-11CE-BFC1-08002BE10318}\t";
+    ASSERT_EQ(0, ApplySeed({"device\tUSB\\VID_1B3F&PID_5C13\\5&9" + cls + "Phone\tUSB\\VID_1B3F&PID_5C13",
+                            "device\tUSB\\VID_1B3F&PID_5C13&Mi_03\\6&9" + cls + "Port\tUSB\\VID_1B3F&PID_5C13&MI_03"}));
+    ImportPatch list("setupapi.dll", "SetupDiGetClassDevsA", reinterpret_cast<void*>(&NothingPresent));
+    realList = reinterpret_cast<decltype(realList)>(list.Original());
+    BoxRecorder boxes;
+    EXPECT_EQ(0, RemoveUsbDevice(PHONE_ID)) << "XP's step removes connected devices only";
+    EXPECT_TRUE(Exists(usb + R"(\5&9)"));
+    EXPECT_EQ(1, RemoveUsbFunctionDevices());
+    EXPECT_FALSE(Exists(usb + R"(\5&9)") || Exists(usb + R"(&Mi_03\6&9)"));
+    EXPECT_EQ(0u, boxes.Count()) << boxes.Describe();
+    Remove({usb, usb + "&Mi_03"});
+}
+
+std::vector<std::string> searchCalls;  // the DLL search calls made, as "name(argument)"
+bool hasDefaultDirectories;
+BOOL WINAPI SetDefault(DWORD flags) { return searchCalls.push_back("SetDefaultDllDirectories(" + std::to_string(flags) + ")"), TRUE; }
+BOOL WINAPI SetDirectory(LPCSTR path) { return searchCalls.push_back(std::string("SetDllDirectoryA(") + (path ? path : "null") + ")"), TRUE; }
+FARPROC(WINAPI* realLookup)(HMODULE, LPCSTR);
+FARPROC WINAPI Lookup(HMODULE module, LPCSTR name)
+{
+    if (HIWORD(name) && !strcmp(name, "SetDefaultDllDirectories"))
+        return hasDefaultDirectories ? reinterpret_cast<FARPROC>(&SetDefault) : nullptr;
+    if (HIWORD(name) && !strcmp(name, "SetDllDirectoryA")) return reinterpret_cast<FARPROC>(&SetDirectory);
+    return realLookup(module, name);
+}
+
+TEST(Start, TheDllSearchLeavesTheProgramAndCurrentFolders)
+{
+    // Which of the two functions a Windows has cannot be chosen under Wine.
+    ImportPatch lookup("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&Lookup));
+    realLookup = reinterpret_cast<decltype(realLookup)>(lookup.Original());
+    for (bool newer : {true, false}) {
+        hasDefaultDirectories = newer, searchCalls.clear();
+        RestrictDllSearch();
+        EXPECT_EQ(std::vector<std::string>{newer ? "SetDefaultDllDirectories(2048)" : "SetDllDirectoryA()"}, searchCalls);
     }
+}
+
+std::vector<std::string> copied;  // the packages handed to the copy
+BOOL WINAPI NoCatalog(PCSTR path, PCSTR, DWORD, DWORD, PSTR, DWORD, PDWORD, PSTR*)
+{
+    copied.push_back(path);
+    return SetLastError(0xE000022F), FALSE;  // ERROR_NO_CATALOG_FOR_OEM_INF, which Wine never answers
+}
+
+TEST(Staging, APackageWithoutItsCatalogStopsTheCopiesInSilence)
+{
+    // Wine reports a missing catalog as a missing file (the road's case).
+    ImportPatch copy("setupapi.dll", "SetupCopyOEMInfA", reinterpret_cast<void*>(&NoCatalog));
+    lstrcpyA(App().programDir, "C:\\Q9\\Setup\\");
+    BoxRecorder boxes;
+    EXPECT_EQ(0, InfStager(OsWinXP).CopyPackagesToStore());
+    EXPECT_EQ(0u, boxes.Count()) << boxes.Describe();
+    EXPECT_EQ(std::vector<std::string>{"C:\\Q9\\Drivers\\TVybus.inf"}, copied);
 }
 
 }  // namespace
