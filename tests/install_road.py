@@ -3,23 +3,36 @@
 (the first need nothing staged yet; README.md says what they cover; Wine's user is always an administrator).
     tests/install_road.py <test build directory>: exit 1 on a failure."""
 import os
-import re
+import subprocess
 import sys
 import time
 
-from prefix import ROBOT, ROOT, Prefix
+from prefix import ROBOT, Prefix
 
 BUILD = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else None
 TITLE = "TAVRO GSM/GPRS USB Driver Installer"
 TRAIL = b"\x95\x5c".decode("gbk")  # its second byte is a backslash
 CUT = "A手机手机手机手机"  # 17 GBK bytes: the 16 read end in the lead byte of 机
-with open(os.path.join(ROOT, "src", "resources", "strings.rc"), encoding="utf-8") as rc:
-    # As the source writes them; the robot escapes the same way.
-    TABLE = {int(m[0]): m[1].replace('""', '"') for m in re.findall(r'^\s*(\d+), "((?:[^"]|"")*)"', rc.read(), re.M)}
+TEXTS = {  # the string table as the wizard and boxes must show it, "\n" for a line break
+    15001: "请执行下列步骤以进行安装。\\n1. 打开<%SERIES%>系列手机的电源。\\n2. 使用<%SERIES%>系列手机专用的USB数据线，将手机连接到您电脑上的USB端口。\\n3. 出现“下一步”按钮之后，请单击“下一步”以完成安装。",
+    15002: "请执行下列步骤以进行安装。\\n1. 打开<%SERIES%>系列手机的电源。\\n2. 使用<%SERIES%>系列手机专用的USB数据线，将手机连接到您电脑上的USB端口。\\n3. 当出现“找到新的硬件向导” 画面时, 请在新画面中单击“下一步”\\n   以开始PnP安装。\\n   请注意：在调制解调器驱动程序安装过程中，可能会出现“硬件安装”画面\\n   （在Windows XP下）。\\n   如果出现该画面，请单击“仍然继续”以继续进行安装。\\n4. 在“完成找到新硬件向导” 画面中单击“完成”后，在该画面中单击\\n  “下一步”以完成安装。",
+    15003: "请执行下列步骤以进行安装。\\n1. 打开<%SERIES%>系列手机的电源。\\n2. 使用<%SERIES%>系列手机专用的USB数据线，将手机连接到您电脑上的USB端口。\\n3. 出现“结束”按钮之后，请单击“结束”以完成安装。",
+    15004: "请执行下列步骤以进行安装。\\n1. 打开<%SERIES%>系列手机的电源。\\n2. 使用<%SERIES%>系列手机专用的USB数据线，将手机连接到您电脑上的USB端口。\\n3. 当出现“找到新的硬件向导” 画面时, 请在新画面中单击“下一步”\\n   以开始PnP安装。\\n   请注意：在调制解调器驱动程序安装过程中，可能会出现“硬件安装”画面\\n   （在Windows XP下）。\\n   如果出现该画面，请单击“仍然继续”以继续进行安装。\\n4. 在“完成找到新硬件向导” 画面中单击“完成”后，在该画面中单击\\n  “结束”以完成安装。",
+    15006: "请注意，在 USB 驱动程序安装过程中可能会显示“软件安装”窗口。\\n(在 Windows XP 中)\\n如果显示该窗口，请单击“仍要继续”继续安装。\\n(在 Windows Vista 中)\\n如果显示该窗口，请单击“仍要安装此驱动程序软件”继续安装。",
+    15007: "请执行下列步骤以进行安装。\\n1. 打开<%SERIES%>系列手机的电源。\\n2. 使用<%SERIES%>系列手机专用的USB数据线，将手机连接到您电脑上的USB端口。\\n3. 等待PnP安装开始。请注意：在安装USB驱动程序的过程中，可能会显示\\n   未找到数字签名画面。如果发生这种情况，请单击“确认”，\\n   开始PnP的安装。\\n4. 单击“下一步”以完成安装。",
+    15009: "请根据下列步骤完成安装\\n1. 将你的<%SERIES%>系列手机的电源打开。\\n2. 用<%SERIES%>系列的USB数据线连接手机和你的个人电脑的USB接口。\\n3. 当出现“搜索到新的硬件”的界面时，选择“现在不安装”并单击[下一步]。\\n4. 在新的界面里单击[下一步]后，开始“即插即用”功能安装。\\n   请注意：在USB驱动安装时,硬件安装界面可能会出现\\n   (在Windows XP的场合)。如果出现，请单击[继续]，\\n   继续进行USB驱动的安装。\\n5. 在结束新硬件安装界面之后，单击[下一步]完成安装。",
+    15010: "请根据下列步骤完成安装\\n1. 你的<%SERIES%>系列手机的电源打开。\\n2. 用<%SERIES%>系列的USB数据线连接手机和你的个人电脑的USB接口。\\n3. 当出现“搜索到新的硬件”的界面时，选择“现在不安装”并单击[下一步]。\\n4. 在新的界面里单击[下一步]后，开始“即插即用”安装。\\n   请注意：在USB驱动安装时,硬件安装界面可能会出现\\n   (在Windows XP的场合)。如果出现，请单击[继续]，\\n   继续进行USB驱动的安装。\\n5. 在结束新硬件安装界面之后，单击[结束]完成安装。",
+    15050: "下一步",
+    15051: "取消",
+    15052: "结束",
+    15100: "无法将驱动程序软件配置为可在您的电脑上使用USB连接。\\n程序安装完成后，请参阅您的手册以获取有关如何正确安装USB驱动程序的详细说明。"}
+TEXTS[15008] = TEXTS[15007]
+# The system's text for ERROR_FILE_NOT_FOUND, as Wine gives it in this locale.
+NOT_FOUND = "找不到文件。\\r\\n"
 
 
 def text(id, series="GSM", category="GSM/GPRS"):
-    return TABLE[id].replace("<%SERIES%>", series).replace("<%CATEGORY%>", category)
+    return TEXTS[id].replace("<%SERIES%>", series).replace("<%CATEGORY%>", category)
 
 
 def keys(pairs, tag=""):
@@ -34,7 +47,7 @@ def box(tag, id, buttons="OK"):
 def waiting(id, finish, series="GSM", label="Ver. 9.0.0"):
     """The wizard w as it opens: Cancel the default, nothing found yet, centred."""
     return dict(keys("button2.enabled=1 button2.default=1 button2.focus=1 button3.enabled=0 button3.default=0 "
-                     "progress.pos=0 progress.range=0..4 template=102 offcentre=0,0", "w"),
+                     "progress.pos=0 progress.range=0..4 template=102 offcentre=0,0 onscreen=1", "w"),
                 **{"w.caption": TITLE, "w.text1000": text(id, series), "w.text1001": label,
                    "w.button2.text": text(15051), "w.button3.text": text(finish)})
 
@@ -57,18 +70,23 @@ CASES = [
     # Nothing is staged on the 9x family, so its wizard (template 101) never shows.
     ("Windows 98: no notice, box 15100, no wizard", "win98", "", "box=ok@error exit nowizard",
      [box("error", 15100), "nowizard=1 staged=0"]),
+    ("a package INF missing from Drivers: staging stops with one system-error box, then 15100, no wizard", "winxp", "",
+     "box=ok@notice box=ok@sys box=ok@error exit nowizard",
+     [NOTICE, {"sys.caption": "Error", "sys.text": NOT_FOUND, "sys.buttons": "OK"}, box("error", 15100),
+      "nowizard=1 staged=1"], r"noinf\Setup", None, None, "TVyobx2.inf"),
     ("XP /I, no product key: bar and buttons per function; Escape, Cancel, WM_CLOSE refused once found", "winxp",
      "/I", W + FOLLOW + "key=27 press=2 close wizard@held press=3 exit state@end",
      [NOTICE, waiting(15009, 15050), *map(found, range(1, 5)), found(4, "held"), "end.flag=absent staged=4"]),
-    ("2000 /I: finishing writes InstallFlag 1", "win2k", "/I", FINISH,
+    ("2000 -i: finishing writes InstallFlag 1", "win2k", "-i", FINISH,
      [waiting(15007, 15050), found(4), "end.flag=1"]),
     ("2000: End leaves InstallFlag alone", "win2k", "", FINISH, [waiting(15008, 15052), found(4), "end.flag=7"]),
-    ("XP /V: no version label; Escape before detection ends with 0", "winxp", "/V",
+    ("XP /v: no version label; Escape before detection ends with 0", "winxp", "/v",
      W + "setflag=7 plug=0 key=27 exit nowizard state@end", [waiting(15010, 15052, label=""), "nowizard=1 end.flag=7"]),
     ("Vista /I, NAME holding its own placeholder; WM_CLOSE before detection", "vista", "/I", W + "close exit nowizard",
      [waiting(15002, 15050, "<%SERIES%>"), "nowizard=1"], r"ini1\Setup", ("<%SERIES%>", "")),
-    ("Vista: Cancel before detection", "vista", "", W + "press=2 exit nowizard", [waiting(15004, 15052), "nowizard=1"]),
-    ("2003 /I, NAME cut at 16 bytes inside a double-byte character", "win2003", "/I", W + "press=2 exit",
+    ("Vista -V: Cancel before detection", "vista", "-V", W + "press=2 exit nowizard",
+     [waiting(15004, 15052, label=""), "nowizard=1"]),
+    ("2003 -I, NAME cut at 16 bytes inside a double-byte character", "win2003", "-I", W + "press=2 exit",
      [waiting(15001, 15050, CUT[:-1])], r"ini2\Setup", (CUT, "")),
     ("2003, percent signs in NAME and NAME2 shown as they are", "win2003", "", W + "press=2 exit",
      [waiting(15003, 15052, "50%S%手机手机手机手")], r"ini3\Setup", ("50%S<%CATEGORY%>", "%" + CUT[1:])),
@@ -77,18 +95,18 @@ CASES = [
     ("second start: the minimised wizard comes back, nothing else", "winxp", "",
      W + "setflag=7 plug=0 minimize wizard@min start exit=2@second wizard@after state@st press=2 exit",
      ["min.iconic=1 second=0 after.iconic=0 after.foreground=1 after.progress.pos=1 st.flag=7 st.phone=1000"]),
-    ("second start with /R ends the waiting wizard, then removes", "winxp", "",
-     W + "setflag=7 plug=0 start=/R exit=1 exit=2@second nowizard state@st", ["second=0 nowizard=1 st.flag=0"]),
+    ("second start with /r ends the waiting wizard, then removes", "winxp", "",
+     W + "setflag=7 plug=0 start=/r exit=1 exit=2@second nowizard state@st", ["second=0 nowizard=1 st.flag=0"]),
     ("/R /I: the install road", "winxp", "/R /I", W + "press=2 exit", [NOTICE, waiting(15009, 15050)]),
-    ("/I /R: only the removal", "winxp", "/I /R", "boxes=20 nowizard state@st",
+    ("/i -r: only the removal", "winxp", "/i -r", "boxes=20 nowizard state@st",
      [{"box1.caption": None}, "nowizard=1 st.flag=0"], r"Q9\Setup", None, "setflag=7"),
 ]
 
 
-def run_case(p, name, version, args, steps, wanted, folder=r"Q9\Setup", ini=None, before=None):
+def run_case(p, name, version, args, steps, wanted, folder=r"Q9\Setup", ini=None, before=None, missing=None):
     drivers = os.path.join(BUILD, "dist", "Drivers")
     p.install(os.path.join(BUILD, "dist", "Setup"), folder, "Quellin9.exe")
-    p.install(drivers, folder.rsplit("\\", 1)[0] + r"\Drivers", *os.listdir(drivers))
+    p.install(drivers, folder.rsplit("\\", 1)[0] + r"\Drivers", *[n for n in os.listdir(drivers) if n != missing])
     if ini:
         with open(p.windows_path("C:\\%s\\Quellin9.ini" % folder), "wb") as f:
             f.write(("[UsbInst]\r\nNAME=%s\r\nNAME2=%s\r\n" % ini).encode("gbk"))
@@ -113,6 +131,21 @@ def run_case(p, name, version, args, steps, wanted, folder=r"Q9\Setup", ini=None
     return not problems
 
 
+def on_small_display():
+    """One case on a display of 640x480 of its own (and so a prefix of its own)."""
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    p, ok = Prefix(BUILD, "install-640x480"), False
+    try:
+        p.env["DISPLAY"] = ":" + xvfb.stdout.readline().decode().strip()
+        ok = run_case(p.start(), "a 640x480 display: the wizard wholly on screen", "winxp", "", W + "press=2 exit",
+                      [waiting(15010, 15052)])
+    finally:
+        p.stop(remove=ok)
+        xvfb.terminate()
+    return ok
+
+
 def main():
     started = time.time()
     p = Prefix(BUILD, "install").start()
@@ -123,6 +156,7 @@ def main():
         results = [run_case(p, *case) for case in CASES]
     finally:
         p.stop(remove=results and all(results))  # kept for a look when a case failed
+    results.append(on_small_display())
     print("%d cases, %d failed, %.0f s" % (len(results), results.count(False), time.time() - started))
     return 0 if all(results) else 1
 

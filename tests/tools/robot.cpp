@@ -118,8 +118,10 @@ void ReportWizard(HWND wizard, HWND focus, const string& tag)
                                        to_string(SendMessageA(bar, PBM_GETRANGE, FALSE, 0)));
     RECT r;
     GetWindowRect(wizard, &r);
-    Print(tag + ".offcentre", to_string(r.left - (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2) + "," +
-                                  to_string(r.top - (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2));
+    const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
+    Print(tag + ".offcentre", to_string(r.left - (cx - (r.right - r.left)) / 2) + "," +
+                                  to_string(r.top - (cy - (r.bottom - r.top)) / 2));
+    Print(tag + ".onscreen", Flag(r.left >= 0 && r.top >= 0 && r.right <= cx && r.bottom <= cy));
     // The templates' second control: the instruction text (1000) in 101, the finishing button (3) in 102.
     int second = GetDlgCtrlID(GetWindow(GetWindow(wizard, GW_CHILD), GW_HWNDNEXT));
     Print(tag + ".template", second == 1000 ? "101" : second == 3 ? "102" : "?");
