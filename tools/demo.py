@@ -10,8 +10,10 @@ beside C:\\TAVRO\\Drivers. Then the normal road runs: the removal, notice 15006
 answered, the packages staged, the wizard shown, the phone plugged in function
 by function and the finishing button pressed. Without a display of the user's
 own, the test robot does the clicking and screenshots of the virtual display
-go to build/demo/*.png; with one, the program runs there and the clicks are
-the user's. The report says what was found and removed and what was staged.
+go to build/demo/<language>/*.png (QUELLIN_DEMO_LANG: zh_CN, zh_TW or en_US,
+which tools/demo turns into the locale Wine runs in); with one, the program
+runs there and the clicks are the user's. The report says what was found and
+removed and what was staged.
 """
 import hashlib
 import os
@@ -27,7 +29,8 @@ from prefix import ROBOT, Prefix  # noqa: E402
 BUILD = os.path.abspath(sys.argv[1])
 INTERACTIVE = len(sys.argv) > 2 and sys.argv[2] == "--interactive"
 VERSION = os.environ.get("QUELLIN_DEMO_VERSION", "winxp")
-DEMO = os.path.join(ROOT, "build", "demo")
+LANGUAGE = os.environ.get("QUELLIN_DEMO_LANG", "zh_CN")
+DEMO = os.path.join(ROOT, "build", "demo", LANGUAGE)
 PROGRAM = r"C:\TAVRO\Setup\Quellin9.exe"
 
 
@@ -117,7 +120,7 @@ def report(p, before, after, facts):
                 "enabled" if facts.get(tag + ".button2.enabled") == "1" else "disabled"))
         print("   exit code: %s" % facts.get("exit1", "?"))
         pngs = sorted(n for n in os.listdir(DEMO) if n.endswith(".png"))
-        print("   screenshots: " + ", ".join(os.path.join("build", "demo", n) for n in pngs))
+        print("   screenshots: " + ", ".join(os.path.join("build", "demo", LANGUAGE, n) for n in pngs))
     flag = [line for line in reg_after if "TV4170K\tInstallFlag" in line]
     value = int.from_bytes(bytes.fromhex(flag[0].split("\t")[-1]), "little") if flag else None
     print("   InstallFlag now: %s" % ("absent" if value is None else value))
@@ -128,7 +131,8 @@ def main():
     for n in os.listdir(DEMO):
         if n.endswith(".png"):
             os.remove(os.path.join(DEMO, n))
-    print("== Preparing %s (Windows version as Wine reports it: %s)" % (Prefix(BUILD, "demo").path, VERSION))
+    print("== Preparing %s (Windows version as Wine reports it: %s, language %s)" %
+          (Prefix(BUILD, "demo").path, VERSION, LANGUAGE))
     p = prepare_prefix()
     try:
         p.seed(machine.seed_lines())

@@ -161,6 +161,19 @@ int IsUserAdmin()
     return 0;
 }
 
+int IsWow64()
+{
+    typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (!kernel) return 0;
+    // Looked up: Windows 2000 and XP before service pack 2 do not have it.
+    IsWow64ProcessFn isWow64Process =
+        reinterpret_cast<IsWow64ProcessFn>(GetProcAddress(kernel, "IsWow64Process"));
+    BOOL wow64 = FALSE;
+    if (!isWow64Process || !isWow64Process(GetCurrentProcess(), &wow64)) return 0;
+    return wow64 ? 1 : 0;
+}
+
 int RunProgram(HINSTANCE instance, const char* commandLine)
 {
     static ApplicationRecord record;
@@ -171,7 +184,12 @@ int RunProgram(HINSTANCE instance, const char* commandLine)
     InstallMode mode = ScanCommandLine(commandLine, &record.showVersionLabel);
     OsClass osClass = GetOsClass();
 
-    if (osClass >= OsWin2000 && !IsUserAdmin()) {
+    if (IsWow64()) {
+        // 64-bit Windows loads none of these 32-bit drivers, and under WOW64
+        // the system folders the removal works in are redirected: say so and
+        // change nothing, not even the install flag.
+        ShowErrorBox(nullptr, IDS_NEEDS_32BIT);
+    } else if (osClass >= OsWin2000 && !IsUserAdmin()) {
         if (productKey.OpenKey(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH, KEY_ALL_ACCESS))
             productKey.WriteDwordById(IDS_INSTALL_FLAG, 0);
         ShowInfoBox(nullptr, IDS_NEED_ADMIN);

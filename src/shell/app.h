@@ -38,6 +38,8 @@ int InitApplication(HINSTANCE instance, ApplicationRecord* record, const char* t
 int FindRunningInstance(int action);
 void ReleaseApplication();
 int IsUserAdmin();
+// 1 when this 32-bit process runs on 64-bit Windows (WOW64).
+int IsWow64();
 
 // Reads the switches: I and R select the mode (the last one wins), V hides
 // the version label.
