@@ -97,20 +97,25 @@ TEST(Placeholders, APairThatCouldNotBeStoredFailsSubstitution)
     EXPECT_NE(nullptr, strstr(shown, "<%SERIES%>")) << shown;
 }
 
-// Keys the test seeded, removed whatever their DACL, so that no test depends on another's leftovers.
-void Remove(const std::vector<std::string>& paths)
+// Gives every key of the trees the DACL (the owner may always change it).
+void SetDacl(const std::vector<std::string>& trees, const char* sddl)
 {
-    PSECURITY_DESCRIPTOR open = nullptr;
-    ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;KA;;;BA)", SDDL_REVISION_1, &open, nullptr);
-    for (const std::string& path : paths) {
-        for (const std::string& line : ExportRegistry({path})) {
-            HKEY key = nullptr;  // the owner may always change the DACL
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, nullptr));
+    for (const std::string& tree : trees)
+        for (const std::string& line : ExportRegistry({tree})) {
+            HKEY key = nullptr;
             if (line[0] == 'K' && !RegOpenKeyExA(HKEY_LOCAL_MACHINE, line.substr(2).c_str(), 0, WRITE_DAC, &key))
-                RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, open), RegCloseKey(key);
+                RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd), RegCloseKey(key);
         }
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str());
-    }
-    LocalFree(open);
+    LocalFree(sd);
+}
+
+// Keys the test seeded, removed whatever their DACL, so that no test depends on another's leftovers.
+void Remove(const std::vector<std::string>& trees)
+{
+    SetDacl(trees, "D:(A;;KA;;;BA)");
+    for (const std::string& tree : trees) RegDeleteTreeA(HKEY_LOCAL_MACHINE, tree.c_str());
 }
 
 const std::string kClasses = R"(SYSTEM\ControlSet001\Control\DeviceClasses\)";
@@ -174,19 +179,11 @@ TEST(Purge, EveryProtectedTreeGoesWithTheGrantsOf2000XpAnd2003)
     const std::vector<std::string> trees = {usb, driver, legacy, service, modem};
     ImportPatch del("advapi32.dll", "RegDeleteKeyA", reinterpret_cast<void*>(&DeleteOnlyWithFullControl));
     realDelete = reinterpret_cast<decltype(&RegDeleteKeyA)>(del.Original());
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KA;;;SY)(A;;KR;;;BA)", SDDL_REVISION_1,
-                                                                     &sd, nullptr));
     for (OsClass os : {OsWin2000, OsWinXP, OsWinServer2003}) {
         ASSERT_EQ(0, ApplySeed({"sz\t" + usb + "\\5&1\tDriver\t" + cls + "\\0021", "dword\t" + usb + "\\5&1\\Device Parameters\tx\t1",
                                 "sz\t" + driver + "\\Settings\tPrefix\tAT", "sz\t" + legacy + "\\0000\tService\tTVybus",
                                 "dword\t" + service + "\\Enum\tCount\t0", "sz\t" + modem + "\\Init\t1\tATZ"}));
-        for (const std::string& tree : trees)
-            for (const std::string& line : ExportRegistry({tree})) {
-                HKEY key = nullptr;
-                if (line[0] == 'K' && !RegOpenKeyExA(HKEY_LOCAL_MACHINE, line.substr(2).c_str(), 0, WRITE_DAC, &key))
-                    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd), RegCloseKey(key);
-            }
+        SetDacl(trees, "D:P(A;;KA;;;SY)(A;;KR;;;BA)");
         BoxRecorder boxes;
         RegistryPurger(os).Purge();
         // LEGACY_ keys are the purge's on 2000 only.
@@ -195,7 +192,6 @@ TEST(Purge, EveryProtectedTreeGoesWithTheGrantsOf2000XpAnd2003)
         EXPECT_EQ(os == OsWinServer2003 ? 1u : 0u, boxes.Count()) << boxes.Describe();
         Remove(trees);
     }
-    LocalFree(sd);
 }
 
 HDEVINFO(WINAPI* realList)(const GUID*, PCSTR, HWND, DWORD);
@@ -222,16 +218,19 @@ TEST(DeviceSteps, Nt6RemovesTheNodesOfAPhoneThatIsNotPluggedIn)
     Remove({usb, usb + "&Mi_03"});
 }
 
+// What the Windows a test plays has of the functions the program looks up at run time.
 std::vector<std::string> searchCalls;  // the DLL search calls made, as "name(argument)"
-bool hasDefaultDirectories;
+bool hasDefaultDirectories, hasWow64;
 BOOL WINAPI SetDefault(DWORD flags) { return searchCalls.push_back("SetDefaultDllDirectories(" + std::to_string(flags) + ")"), TRUE; }
 BOOL WINAPI SetDirectory(LPCSTR path) { return searchCalls.push_back(std::string("SetDllDirectoryA(") + (path ? path : "null") + ")"), TRUE; }
+BOOL WINAPI UnderWow64(HANDLE, PBOOL wow64) { return *wow64 = TRUE; }
 FARPROC(WINAPI* realLookup)(HMODULE, LPCSTR);
 FARPROC WINAPI Lookup(HMODULE module, LPCSTR name)
 {
-    if (HIWORD(name) && !strcmp(name, "SetDefaultDllDirectories"))
-        return hasDefaultDirectories ? reinterpret_cast<FARPROC>(&SetDefault) : nullptr;
-    if (HIWORD(name) && !strcmp(name, "SetDllDirectoryA")) return reinterpret_cast<FARPROC>(&SetDirectory);
+    const std::string wanted = HIWORD(name) ? name : "";
+    if (wanted == "SetDefaultDllDirectories") return hasDefaultDirectories ? reinterpret_cast<FARPROC>(&SetDefault) : nullptr;
+    if (wanted == "SetDllDirectoryA") return reinterpret_cast<FARPROC>(&SetDirectory);
+    if (wanted == "IsWow64Process") return hasWow64 ? reinterpret_cast<FARPROC>(&UnderWow64) : nullptr;
     return realLookup(module, name);
 }
 
@@ -245,6 +244,41 @@ TEST(Start, TheDllSearchLeavesTheProgramAndCurrentFolders)
         RestrictDllSearch();
         EXPECT_EQ(std::vector<std::string>{newer ? "SetDefaultDllDirectories(2048)" : "SetDllDirectoryA()"}, searchCalls);
     }
+}
+
+TEST(Start, On64BitWindowsOneBoxAndNothingChanged)
+{
+    // The 64-bit test build never runs under WOW64, 32-bit Wine only where the kernel runs 32-bit programs.
+    ImportPatch lookup("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&Lookup));
+    realLookup = reinterpret_cast<decltype(realLookup)>(lookup.Original());
+    const std::string device = R"(SYSTEM\CurrentControlSet\Enum\USB\VID_1B3F&PID_5C13\5&1)";
+    const char file[] = R"(C:\windows\system32\drivers\TVybus.sys)";
+    ASSERT_EQ(0, ApplySeed({"dword\t" PRODUCT_KEY_PATH "\tInstallFlag\t1", "sz\t" + device + "\tService\tTVybus",
+                            std::string("file\t") + file + "\t00"}));
+    const std::vector<std::string> seeded = ExportRegistry({PRODUCT_KEY_PATH, device});
+    wchar_t wide[256] = {};  // the refusal as the box gets it, in the code page of the tests' Chinese Windows
+    char text[512] = {};
+    MultiByteToWideChar(CP_UTF8, 0, "TAVRO GSM/GPRS USB驱动程序仅适用于32位Windows，\n无法在64位Windows上安装。\n"
+                                    "安装程序未对您的电脑做任何更改。", -1, wide, 255);
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, 511, nullptr, nullptr);
+    hasWow64 = true;
+    for (const char* line : {"/R", "/I", ""}) {  // /R first: a missing check fails before a wizard opens
+        BoxRecorder boxes;
+        RunProgram(GetModuleHandleA(nullptr), line);
+        ASSERT_EQ(1u, boxes.Count()) << line << boxes.Describe();
+        EXPECT_TRUE(boxes.Boxes()[0].style == MB_ICONERROR && boxes.Boxes()[0].caption == PROGRAM_TITLE);
+        EXPECT_EQ(text, boxes.Boxes()[0].text) << line;
+        EXPECT_EQ(seeded, ExportRegistry({PRODUCT_KEY_PATH, device})) << line;
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(file)) << line;
+    }
+    hasWow64 = false;  // as on 2000 and XP before service pack 2: the removal runs as it always did
+    BoxRecorder boxes;
+    RunProgram(GetModuleHandleA(nullptr), "/R");
+    EXPECT_EQ(0u, boxes.Count()) << boxes.Describe();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(file));
+    EXPECT_EQ(std::vector<std::string>({"K " PRODUCT_KEY_PATH, "V " PRODUCT_KEY_PATH "\tInstallFlag\t4\t00000000"}),
+              ExportRegistry({PRODUCT_KEY_PATH}));
+    Remove({PRODUCT_KEY_PATH, device});
 }
 
 std::vector<std::string> copied;  // the packages handed to the copy

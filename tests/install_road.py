@@ -27,12 +27,24 @@ TEXTS = {  # the string table as the wizard and boxes must show it, "\n" for a l
     15052: "结束",
     15100: "无法将驱动程序软件配置为可在您的电脑上使用USB连接。\\n程序安装完成后，请参阅您的手册以获取有关如何正确安装USB驱动程序的详细说明。"}
 TEXTS[15008] = TEXTS[15007]
-# The system's text for ERROR_FILE_NOT_FOUND, as Wine gives it in this locale.
-NOT_FOUND = "找不到文件。\\r\\n"
+# The texts of the cases that run in the other two languages (LOCALE_CASES).
+TEXTS_BY_LOCALE = {"zh_CN.UTF-8": TEXTS, "zh_TW.UTF-8": {
+    15006: "請注意，安裝 USB 驅動程式時可能會出現「軟體安裝」視窗。\\n(在 Windows XP 中)\\n若出現該視窗，請按一下「繼續安裝」繼續安裝。\\n(在 Windows Vista 中)\\n若出現該視窗，請按一下「仍然安裝此驅動程式軟體」繼續安裝。",
+    15009: "請依照下列步驟完成安裝。\\n1. 開啟<%SERIES%>系列手機的電源。\\n2. 使用<%SERIES%>系列的USB傳輸線，將手機連接到電腦的USB連接埠。\\n3. 出現「尋找新增硬體精靈」畫面時，選擇「否，現在不要」，\\n   再按一下「下一步」。\\n4. 在下一個畫面按一下「下一步」，開始隨插即用安裝。\\n   請注意：安裝USB驅動程式時，可能會出現「硬體安裝」畫面\\n   （在 Windows XP 中）。若出現該畫面，請按一下「繼續安裝」，\\n   繼續安裝USB驅動程式。\\n5. 尋找新增硬體精靈結束後，按一下「下一步」完成安裝。",
+    15004: "請依照下列步驟進行安裝。\\n1. 開啟<%SERIES%>系列手機的電源。\\n2. 使用<%SERIES%>系列手機專用的USB傳輸線，將手機連接到電腦的USB連接埠。\\n3. 出現「尋找新增硬體精靈」畫面時，請在該畫面中按一下「下一步」，\\n   開始隨插即用安裝。\\n   請注意：安裝數據機驅動程式時，可能會出現「硬體安裝」畫面\\n   （在 Windows XP 中）。\\n   若出現該畫面，請按一下「繼續安裝」繼續進行安裝。\\n4. 在「正在完成尋找新增硬體精靈」畫面中按一下「完成」後，\\n   再按一下本視窗的「結束」完成安裝。",
+    15050: "下一步", 15051: "取消", 15052: "結束",
+    15100: "無法設定驅動程式軟體，讓您的電腦使用USB連線。\\n本程式結束後，請參閱使用手冊中如何正確安裝USB驅動程式的詳細說明。"}, "en_US.UTF-8": {
+    15006: "Please note: a \"Software Installation\" window may appear while the USB drivers are being installed.\\n(On Windows XP)\\nIf it does, click \"Continue Anyway\" to continue.\\n(On Windows Vista)\\nIf it does, click \"Install this driver software anyway\" to continue.",
+    15009: "Follow these steps to complete the installation.\\n1. Turn on your <%SERIES%> series phone.\\n2. Connect the phone to a USB port on your computer with the\\n   <%SERIES%> series USB cable.\\n3. When the \"Found New Hardware Wizard\" appears, select \"No, not this time\"\\n   and click \"Next\".\\n4. Click \"Next\" on the following screen to start the Plug and Play installation.\\n   Note: While the USB drivers are being installed, a \"Hardware Installation\"\\n   screen may appear (on Windows XP). If it does, click \"Continue Anyway\"\\n   to go on with the installation of the USB drivers.\\n5. After the Found New Hardware Wizard has closed, click \"Next\" to complete\\n   the installation.",
+    15004: "Follow these steps to install the drivers.\\n1. Turn on your <%SERIES%> series phone.\\n2. Connect the phone to a USB port on your computer with the USB cable\\n   for <%SERIES%> series phones.\\n3. When the \"Found New Hardware Wizard\" appears, click \"Next\" in it\\n   to start the Plug and Play installation.\\n   Note: While the modem driver is being installed, a \"Hardware Installation\"\\n   screen may appear (on Windows XP).\\n   If it does, click \"Continue Anyway\" to go on with the installation.\\n4. On the \"Completing the Found New Hardware Wizard\" screen, click \"Finish\",\\n   then click \"Finish\" in this window to complete the installation.",
+    15050: "Next", 15051: "Cancel", 15052: "Finish",
+    15100: "The driver software could not be set up for USB connections on your computer.\\nAfter this program has closed, see your manual for detailed instructions on how to install the USB drivers correctly."}}
+texts = TEXTS  # those of the locale running
+NOT_FOUND = "找不到文件。\\r\\n"  # the system's text for ERROR_FILE_NOT_FOUND, as Wine gives it in this locale
 
 
 def text(id, series="GSM", category="GSM/GPRS"):
-    return TEXTS[id].replace("<%SERIES%>", series).replace("<%CATEGORY%>", category)
+    return texts[id].replace("<%SERIES%>", series).replace("<%CATEGORY%>", category)
 
 
 def keys(pairs, tag=""):
@@ -47,7 +59,7 @@ def box(tag, id, buttons="OK"):
 def waiting(id, finish, series="GSM", label="Ver. 9.0.0"):
     """The wizard w as it opens: Cancel the default, nothing found yet, centred."""
     return dict(keys("button2.enabled=1 button2.default=1 button2.focus=1 button3.enabled=0 button3.default=0 "
-                     "progress.pos=0 progress.range=0..4 template=102 offcentre=0,0 onscreen=1", "w"),
+                     "progress.pos=0 progress.range=0..4 template=102 offcentre=0,0 onscreen=1 fits=1", "w"),
                 **{"w.caption": TITLE, "w.text1000": text(id, series), "w.text1001": label,
                    "w.button2.text": text(15051), "w.button3.text": text(finish)})
 
@@ -123,40 +135,49 @@ def run_case(p, name, version, args, steps, wanted, folder=r"Q9\Setup", ini=None
     infs = [open(os.path.join(inf, n), "rb").read().lower() for n in os.listdir(inf) if n.lower().endswith(".inf")]
     facts["staged"] = str(sum(b"tavro_wmc" in i for i in infs))
     problems = ["robot: %s=%s" % (k, facts[k]) for k in facts if k == "error" or k.startswith("left_running")]
+    problems += ["a question mark: %s=%s" % (k, v) for k, v in facts.items() if "?" in v]
     problems += ["robot ended with %d" % code] if code and not problems else []
     problems += ["%s: expected %r, got %r" % (k, v, facts.get(k)) for k, v in expected.items() if facts.get(k) != v]
-    print(("ok       " if not problems else "FAILED   ") + name)
-    for line in problems[:8] + (["... and %d more" % (len(problems) - 8)] if len(problems) > 8 else []):
-        print("         " + line)
+    print(("ok       " if not problems else "FAILED   ") + name, *["         " + line for line in problems[:8]], sep="\n")
     return not problems
 
 
-def on_small_display():
-    """One case on a display of 640x480 of its own (and so a prefix of its own)."""
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"],
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    p, ok = Prefix(BUILD, "install-640x480"), False
-    try:
-        p.env["DISPLAY"] = ":" + xvfb.stdout.readline().decode().strip()
-        ok = run_case(p.start(), "a 640x480 display: the wizard wholly on screen", "winxp", "", W + "press=2 exit",
-                      [waiting(15010, 15052)])
+def locale_cases():
+    """The notice, box 15100, the wizard and its progress function by function, in the running locale's texts."""
+    return [("notice refused", "winxp", "", "box=cancel@notice box=ok@error exit nowizard",
+             [box("notice", 15006, "OK,Cancel"), box("error", 15100), "nowizard=1"]),
+            ("XP /I: progress function by function", "winxp", "/I", W + FOLLOW + "press=3 exit",
+             [box("notice", 15006, "OK,Cancel"), waiting(15009, 15050), *map(found, range(1, 5))]),
+            ("Vista: Cancel", "vista", "", W + "press=2 exit nowizard", [waiting(15004, 15052), "nowizard=1"])]
+
+
+def run_cases(name, cases, locale="zh_CN.UTF-8", display=None):
+    """Cases (made once the locale's texts are chosen) in a prefix of their own, Wine in that locale."""
+    global texts
+    texts, p, results = TEXTS_BY_LOCALE[locale], Prefix(BUILD, name), []
+    p.env.update(LC_ALL=locale, **({"DISPLAY": display} if display else {}))
+    try:  # the removal on Vista and later starts the driver-package tool, which Wine lacks
+        p.start().install(os.path.join(BUILD, "tests"), r"windows\system32", "pnputil.exe")
+        print("-- %s" % name)
+        results = [run_case(p, *case) for case in cases()]
     finally:
-        p.stop(remove=ok)
-        xvfb.terminate()
-    return ok
+        p.stop(remove=results and all(results))  # kept for a look when a case failed
+    return results
 
 
 def main():
     started = time.time()
-    p = Prefix(BUILD, "install").start()
-    # The removal on Vista and later starts the driver-package tool, which Wine lacks.
-    p.install(os.path.join(BUILD, "tests"), r"windows\system32", "pnputil.exe")
-    results = []
+    results = run_cases("install", lambda: CASES)
+    # One case on a display of 640x480 of its own.
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     try:
-        results = [run_case(p, *case) for case in CASES]
+        results += run_cases("install-640x480", lambda: [("the wizard wholly on screen", "winxp", "", W + "press=2 exit",
+                             [waiting(15010, 15052)])], display=":" + xvfb.stdout.readline().decode().strip())
     finally:
-        p.stop(remove=results and all(results))  # kept for a look when a case failed
-    results.append(on_small_display())
+        xvfb.terminate()
+    for locale in "zh_TW.UTF-8", "en_US.UTF-8":
+        results += run_cases("install-" + locale, locale_cases, locale)
     print("%d cases, %d failed, %.0f s" % (len(results), results.count(False), time.time() - started))
     return 0 if all(results) else 1
 

@@ -1,11 +1,9 @@
-"""The machine an earlier installation of the phone's drivers left, with the look-alikes that must
-survive: the one description the removal road, the fault sweep, `make demo` and `make bench` seed
-from (seed_lines(), applied by `robot.exe seed`). Variants of the driver keys' INF names:
-"plugged": the phone was connected before any installer, so Windows bound it with its own usb.inf and
-another vendor's oem40.inf; neither may go. "older": an older installer's leftovers: its own copy
-TVymdm2.inf (the phone's), oem15 whose copy is gone (its .PNF and last-known-good copies are the
-phone's), tvgone whose copy is gone (not the phone's: not an OEM name), and COM1.inf, a device name
-(the road maps the port COM1 to a file holding the phone's INF, which must never be opened)."""
+"""The machine an earlier installation of the phone's drivers left, with the look-alikes that must survive: the one
+description the removal road, the fault sweep, `make demo` and `make bench` seed from (seed_lines(), applied by
+`robot.exe seed`). Variants of the driver keys' INF names: "plugged": the phone was connected before any installer,
+so Windows bound it with its own usb.inf and another vendor's oem40.inf; neither may go. "older": an older
+installer's own copy TVymdm2.inf, oem15 whose copy is gone (its .PNF and last-known-good copies are the phone's),
+tvgone whose copy is gone (not an OEM name: not the phone's), and COM1.inf, a device name that is never opened."""
 
 CONTROL_SETS = ["ControlSet001", "ControlSet002", "CurrentControlSet"]
 USB_CLASS = "{36FC9E60-C465-11CF-8056-444553540000}"
@@ -37,23 +35,18 @@ def devices(rows):
 # interfaces and COM number. Its ports sit past the first byte of the port database, beside other
 # devices' (OTHER_PORTS). ControlSet002 (the last-known-good copy) is older than the second port: it
 # holds the first instances only, and there the OBEX port was COM20 with driver key 0010.
-PHONE = devices([
+FIRST = devices([
     ("VID_1B3F&PID_5C13", "5&1A2B3C4D&0&1", USB_CLASS, "0021", "TVybus", "oem7", None, "TAVRO USB Composite Device",
-     IF_USB),
-    ("VID_1B3F&PID_5C13", "5&2D3E4F50&0&2", USB_CLASS, "0023", "TVybus", "oem7", None, "TAVRO USB Composite Device",
      IF_USB),
     ("VID_1B3F&PID_5C13&Mi_01", "6&2B3C4D5E&0&0001", MODEM_CLASS, "0003", "TVymdm", "oem12", "COM8",
      "TV4170K USB Modem", IF_MODEM),
-    ("VID_1B3F&PID_5C13&Mi_01", "6&3C4D5E6F&0&0001", MODEM_CLASS, "0008", "TVymdm", "oem12", "COM17",
-     "TV4170K USB Modem", IF_MODEM),
     ("VID_1B3F&PID_5C13&Mi_03", "6&2B3C4D5E&0&0003", PORTS_CLASS, "0011", "TVymdfl", "oem13", "COM12",
      "TAVRO Diagnostic Port", IF_COMPORT),
-    ("VID_1B3F&PID_5C13&Mi_03", "6&3C4D5E6F&0&0003", PORTS_CLASS, "0016", "TVymdfl", "oem13", "COM24",
-     "TAVRO Diagnostic Port", IF_COMPORT),
     ("VID_1B3F&PID_5C13&Mi_05", "6&2B3C4D5E&0&0005", PORTS_CLASS, "0012", "TVyobex", "oem14", "COM21",
-     "TAVRO OBEX Port", IF_COMPORT),
-    ("VID_1B3F&PID_5C13&Mi_05", "6&3C4D5E6F&0&0005", PORTS_CLASS, "0017", "TVyobex", "oem14", "COM33",
      "TAVRO OBEX Port", IF_COMPORT)])
+PHONE = [x for d, (inst, drv, port) in zip(FIRST, [("5&2D3E4F50&0&2", "0023", None), ("6&3C4D5E6F&0&0001", "0008", "COM17"),
+         ("6&3C4D5E6F&0&0003", "0016", "COM24"), ("6&3C4D5E6F&0&0005", "0017", "COM33")])
+         for x in (d, dict(d, inst=inst, drv=drv, port=port))]
 CS002_STATE = {"6&2B3C4D5E&0&0005": {"port": "COM20", "drv": "0010"}}
 # Another product of the maker (its modem has the very same description), a
 # function of the phone that is none of the four, a serial adapter on COM50.
@@ -121,11 +114,11 @@ def phone(variant=None, cs="CurrentControlSet"):
     """The phone's instances in a control set, their driver keys naming the variant's INFs."""
     stems = VARIANT_STEMS.get(variant, {})
     return [dict(d, inf=stems.get(d["inf"], d["inf"]), **(CS002_STATE.get(d["inst"], {}) if cs == "ControlSet002" else {}))
-            for d in PHONE if cs != "ControlSet002" or d["inst"].startswith(("5&1A2B", "6&2B3C"))]
+            for d in PHONE if cs != "ControlSet002" or d in FIRST]
 
 
-def ports(cs, variant=None):
-    return [int(d["port"][3:]) for d in phone(variant, cs) if d["port"]]
+def ports(cs):
+    return [int(d["port"][3:]) for d in phone(None, cs) if d["port"]]
 
 
 def phone_infs(variant=None):

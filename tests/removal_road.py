@@ -18,9 +18,8 @@ VERSIONS = [("win98", 1, None), ("nt40", 10, None), ("win2k", 11, "plugged"), ("
 FLAG_ABSENT = {"win2003", "win7"}
 # Names that mark an entry as another product's: each such line must survive.
 LOOKALIKE_MARKS = ["5c14", "mi_07", "0403", "pnp0501", "com1:", "com10:", "com18:", "com23:", "com34:", "com50:",
-                   "com120:", "oem1.", "oem120", "oem31",
-                   "oem32", "usb.", "oem40", "other", "tvx", "ftser", "tvybusx", "usbser", "usbccgp", "usbhub",
-                   "tvymdm2", r"\0030", r"\0004", r"\0005", r"\0013"]
+                   "com120:", "oem1.", "oem120", "oem31", "oem32", "usb.", "oem40", "other", "tvx", "ftser", "tvybusx",
+                   "usbser", "usbccgp", "usbhub", "tvymdm2", r"\0030", r"\0004", r"\0005", r"\0013"]
 
 
 class Export:

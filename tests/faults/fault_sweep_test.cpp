@@ -131,12 +131,11 @@ static const char* Silent(const Row& row, const std::string& caller)
     const std::pair<const char*, const char*> callers[] = {
         {"RegKey", "the install flag is reset in silence"},
         {"RemoveModemDevices", "the modem step shows nothing"},
-        {"PlaceholderList", "a text whose placeholders cannot be replaced is used as it is"},
-        {"WideText", "a text whose placeholders cannot be replaced is used as it is"},
-        {"DuplicateText", "a placeholder pair that cannot be stored is left out"},
+        {"Text", "a text whose placeholders cannot be replaced is used as it is"},  // the text routines' memory
     };
     for (const auto& [function, why] : callers)
-        if (caller.find(function) != std::string::npos) return why;
+        if (caller.find(function) != std::string::npos && (strcmp(function, "Text") || !strcmp(row.name, "HeapAlloc")))
+            return why;
     if (caller.find("GrantAdminsFullControl") != std::string::npos && !strcmp(row.name, "RegOpenKeyExA"))
         return "a key that cannot be opened for its grant is deleted as it stands";
     return nullptr;

@@ -100,8 +100,46 @@ bool WaitForExit(const string& step, size_t number, const string& tag, DWORD box
     return true;
 }
 
+// The font of the program's template 102 in the language Windows picks (the robot runs in the same locale):
+// another process's font handle means nothing here.
+HFONT DialogFont()
+{
+    HMODULE exe = LoadLibraryExA(exePath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HRSRC found = exe ? FindResourceA(exe, MAKEINTRESOURCEA(102), reinterpret_cast<LPCSTR>(RT_DIALOG)) : nullptr;
+    const WORD* p = found ? static_cast<const WORD*>(LockResource(LoadResource(exe, found))) + 9 : nullptr;
+    HFONT font = nullptr;
+    if (p) {
+        for (int field = 0; field < 3; ++field) p += *p == 0xFFFF ? 2 : wcslen(reinterpret_cast<const wchar_t*>(p)) + 1;
+        HDC screen = GetDC(nullptr);  // menu, class, caption passed; the point size, then the face
+        font = CreateFontW(-MulDiv(p[0], GetDeviceCaps(screen, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0,
+                           DEFAULT_CHARSET, 0, 0, 0, 0, reinterpret_cast<const wchar_t*>(p + 1));
+        ReleaseDC(nullptr, screen);
+    }
+    if (exe) FreeLibrary(exe);
+    return font;
+}
+
+// Whether a control's text fits it whole: wrapped in the instruction text, on one line in a button.
+bool Fits(HWND control, HFONT font, UINT format)
+{
+    wchar_t text[4096] = L"";
+    GetWindowTextW(control, text, 4096);
+    RECT box, need = {};
+    GetClientRect(control, &box);
+    need.right = box.right;
+    HDC dc = GetDC(control);
+    HGDIOBJ old = SelectObject(dc, font);
+    DrawTextW(dc, text, -1, &need, format | DT_CALCRECT | DT_EXPANDTABS);
+    ReleaseDC(control, (SelectObject(dc, old), dc));
+    return font && need.right + (format & DT_SINGLELINE ? 8 : 0) <= box.right && need.bottom <= box.bottom;
+}
+
 void ReportWizard(HWND wizard, HWND focus, const string& tag)
 {
+    HFONT font = DialogFont();
+    Print(tag + ".fits", Flag(Fits(GetDlgItem(wizard, 1000), font, DT_WORDBREAK) &&
+                              Fits(GetDlgItem(wizard, 2), font, DT_SINGLELINE) && Fits(GetDlgItem(wizard, 3), font, DT_SINGLELINE)));
+    DeleteObject(font);
     Print(tag + ".caption", TextOf(wizard));
     for (int id : {1000, 1001}) Print(tag + ".text" + to_string(id), TextOf(GetDlgItem(wizard, id)));
     for (int id : {2, 3}) {
