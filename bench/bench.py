@@ -8,7 +8,9 @@ each time on a fresh copy of that registry:
   - counts the registry calls of the program's removal (bench_count program)
     and of the reference (bench_count reference), in process;
   - times Quellin9.exe /R (Windows XP as Wine reports it) and the reference
-    program (bench_reference remove) as whole processes, alternating;
+    program (bench_reference remove) as whole processes, alternating, after
+    one untimed warm-up run of each (the first run after seeding reads a cold
+    registry and files and is no measure of the program);
   - times a start-up probe (bench_reference noop) in every session: Wine's
     process start-up, subtracted from both;
   - checks that the program and the reference leave the same registry and
@@ -41,9 +43,10 @@ from machine import (CONTROL_SETS, IF_COMPORT, IF_MODEM, IF_USB, LASTGOOD_KEY,  
 EXPORTED = machine.EXPORTED
 # Keys Wine writes anew in every session (the display adapter's), whatever ran.
 SESSION_NOISE = ["K SYSTEM\\CurrentControlSet\\Control\\Video\\", "V SYSTEM\\CurrentControlSet\\Control\\Video\\"]
-SESSION_NOISE_VALUES = ["\tDriverDateData\t"]
+# The service manager's start counter changes with every run, whatever ran.
+SESSION_NOISE_VALUES = ["\tDriverDateData\t", "\tServiceCurrent\t"]
 # COM numbers the machine already holds; the population takes others.
-PHONE_PORTS = machine.ALL_PORTS
+PHONE_PORTS = sorted(set(machine.ports("ControlSet001") + machine.ports("ControlSet002") + machine.OTHER_PORTS))
 
 # Setup classes of the population's driver keys (the three above first).
 SETUP_CLASSES = [(USB_CLASS, "USB"), (MODEM_CLASS, "Modem"), (PORTS_CLASS, "Ports")] + [
@@ -104,7 +107,7 @@ def population(size, classes):
                 iface = iface_classes[(4 * d + k) % classes]
                 name = "##?#USB#%s#%s#%s" % (device_id, instance, iface)
                 add(f"sz\t{control}\\DeviceClasses\\{iface}\\{name}\tDeviceInstance\tUSB\\{device_id}\\{instance}")
-        all_ports = sorted([int(p[3:]) for p in ports] + PHONE_PORTS)
+        all_ports = sorted([int(p[3:]) for p in ports] + machine.ports(cs) + machine.OTHER_PORTS)
         data = bytearray(max(32, (all_ports[-1] + 7) // 8))
         for n in all_ports:
             data[(n - 1) // 8] |= 1 << ((n - 1) % 8)
@@ -316,9 +319,10 @@ class Session:
     def __exit__(self, *exc):
         self.prefix.stop()
 
-    def timed(self, *command):
+    def timed(self, *command, attempts=2):
         """Wall time of the command's process (measured inside Wine) and the
-        CPU it and the Wine server used (read from /proc while it runs)."""
+        CPU it and the Wine server used (read from /proc while it runs). Wine
+        now and then fails to start a process (error 1359): once more then."""
         server = unix_process(self.prefix.path, "wineserver")
         server_before = cpu_ticks(server)
         process = subprocess.Popen([WINE, r"C:\bench\bench_timer.exe", "900"] + list(command), env=self.prefix.env,
@@ -339,6 +343,8 @@ class Session:
         server_after = cpu_ticks(server)
         out = out.decode("gbk", "replace")
         facts, boxes = parse(out)
+        if (process.returncode != 0 or "elapsed_ms" not in facts) and "cannot_start" in out and attempts > 1:
+            return self.timed(*command, attempts=attempts - 1)
         if process.returncode != 0 or "elapsed_ms" not in facts:
             raise RuntimeError("timing %s failed: %s %s" % (" ".join(command), out, err.decode("gbk", "replace")[:2000]))
         tick = 1000.0 / os.sysconf("SC_CLK_TCK")
@@ -357,6 +363,8 @@ class Session:
     def export(self, name):
         out = "C:\\bench\\" + name
         code, _, err = self.prefix.wine(r"C:\bench\helper.exe", "export", out, *EXPORTED)
+        if code != 0:  # Wine's occasional failure to start a process: once more
+            code, _, err = self.prefix.wine(r"C:\bench\helper.exe", "export", out, *EXPORTED)
         if code != 0:
             raise RuntimeError("export failed: " + err[:2000])
         path = os.path.join(self.prefix.drive_c, "bench", name)
@@ -380,29 +388,33 @@ class Session:
 
 # ---------------------------------------------------------------- measuring
 
-def measure_size(prefix, size, runs, steps, log):
+def measure_size(prefix, size, runs, log):
     result = {"size": size, "program_ms": [], "reference_ms": [], "startup_ms": [], "boxes": [],
               "program_cpu_ms": [], "reference_cpu_ms": [], "startup_cpu_ms": []}
-    # In-process counts: the program, its steps, the reference.
-    for mode in ["program", "steps", "reference"] if steps else ["program", "reference"]:
+    # In-process counts: the program, the reference (with its phases).
+    for mode in ["program", "reference"]:
         with Session(prefix, size) as s:
             facts, boxes = s.count(mode)
-        result[mode + "_calls"] = int(facts["calls_total"][0])
-        result[mode + "_inprocess_ms"] = float(facts["time_ms"][0])
+        for key in "calls_total", "time_ms", "devices_listed", "listing_ms":
+            result[mode + "_" + key] = float(facts[key][0])
         result[mode + "_calls_by_function"] = {v.split()[0]: int(v.split()[1]) for v in facts.get("calls", [])}
-        result[mode + "_devices_listed"] = int(facts["devices_listed"][0])
-        if mode in ("steps", "reference"):
-            result["steps" if mode == "steps" else "reference_steps"] = [
-                {"name": v.split()[0], "ms": float(v.split()[1]), "calls": int(v.split()[2])} for v in facts["step"]]
+        result[mode + "_steps"] = [{"name": v.split()[0], "ms": float(v.split()[1]), "calls": int(v.split()[2])}
+                                   for v in facts.get("step", [])]
         result["boxes"] += ["count %s: %s" % (mode, b) for b in boxes]
-        log("size %d: %s: %d registry calls, %.0f ms in process" % (
-            size, mode, result[mode + "_calls"], result[mode + "_inprocess_ms"]))
-    # Whole processes, alternating; the first run of each is also exported.
+        log("size %d: %s: %d registry calls, %.0f ms in process, %.0f ms of it listing %d devices" % (
+            size, mode, result[mode + "_calls_total"], result[mode + "_time_ms"], result[mode + "_listing_ms"],
+            result[mode + "_devices_listed"]))
+    # Whole processes, alternating after one warm-up run of each; the first
+    # timed run of each is also exported. Below 5,000 a run takes well under
+    # a second and one run's noise is of its size: five runs at least there.
     after = {}
-    for run in range(runs):
+    for run in range(-1, runs if size >= 5000 else max(runs, 5)):
         for who, command in [("program", [r"C:\bench\Setup\Quellin9.exe", "/R"]),
                              ("reference", [r"C:\bench\bench_reference.exe", "remove"])]:
             with Session(prefix, size) as s:
+                if run < 0:
+                    s.timed(*command)
+                    continue
                 for ms, cpu in s.startup_probes(2):
                     result["startup_ms"].append(ms)
                     result["startup_cpu_ms"].append(cpu)
@@ -519,31 +531,24 @@ def measure_wizard(prefix, log):
 # ---------------------------------------------------------------- report
 
 def summarise(sizes):
+    """Per size: medians less the start-up probe's, ratios to the reference, growth from the size before."""
     startup = statistics.median([ms for r in sizes for ms in r["startup_ms"]])
     startup_cpu = statistics.median([ms for r in sizes for ms in r["startup_cpu_ms"]])
     rows = []
-    previous = None
     for r in sizes:
-        program = statistics.median(r["program_ms"]) - startup
-        reference = statistics.median(r["reference_ms"]) - startup
-        program_cpu = statistics.median(r["program_cpu_ms"]) - startup_cpu
-        reference_cpu = statistics.median(r["reference_cpu_ms"]) - startup_cpu
-        row = {"size": r["size"], "program_ms": program, "reference_ms": reference,
-               "ratio": program / reference if reference > 0 else None,
-               "program_cpu_ms": program_cpu, "reference_cpu_ms": reference_cpu,
-               "cpu_ratio": program_cpu / reference_cpu if reference_cpu > 0 else None,
-               "program_inprocess_ms": r["program_inprocess_ms"],
-               "reference_inprocess_ms": r["reference_inprocess_ms"],
-               "inprocess_ratio": r["program_inprocess_ms"] / r["reference_inprocess_ms"],
-               "program_calls": r["program_calls"], "reference_calls": r["reference_calls"],
-               "call_ratio": r["program_calls"] / r["reference_calls"]}
-        if previous and previous["size"] > 0:
-            for key in ["program_ms", "reference_ms", "program_cpu_ms", "reference_cpu_ms", "program_inprocess_ms",
-                        "reference_inprocess_ms", "program_calls", "reference_calls"]:
-                row["growth_" + key] = row[key] / previous[key]
-            row["size_growth"] = r["size"] / previous["size"]
+        row = {"size": r["size"]}
+        for who in "program", "reference":
+            row[who + "_ms"] = statistics.median(r[who + "_ms"]) - startup
+            row[who + "_cpu_ms"] = statistics.median(r[who + "_cpu_ms"]) - startup_cpu
+            row[who + "_inprocess_ms"] = r[who + "_time_ms"]
+            row[who + "_calls"] = r[who + "_calls_total"]
+        for key, name in [("ms", "ratio"), ("cpu_ms", "cpu_ratio"), ("inprocess_ms", "inprocess_ratio"),
+                          ("calls", "call_ratio")]:
+            row[name] = row["program_" + key] / row["reference_" + key] if row["reference_" + key] > 0 else None
+        if rows and rows[-1]["size"] > 0:
+            for key in [k for k in row if k.startswith(("program_", "reference_"))]:
+                row["growth_" + key] = row[key] / rows[-1][key] if rows[-1][key] > 0 else None
         rows.append(row)
-        previous = row
     return startup, startup_cpu, rows
 
 
@@ -552,25 +557,23 @@ def fmt(value, pattern="%.2f"):
 
 
 def table(rows):
-    out = ["| Interface keys per control set | Quellin9.exe /R (ms) | Reference (ms) | Ratio | "
-           "Registry calls, program | Registry calls, reference | Call ratio | Growth, program | "
-           "Growth, reference | Growth of calls, program |",
-           "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
-    for r in rows:
-        out.append("| %d | %.0f | %.0f | %s | %d | %d | %.2f | %s | %s | %s |" % (
-            r["size"], r["program_ms"], r["reference_ms"], fmt(r["ratio"]), r["program_calls"],
-            r["reference_calls"], r["call_ratio"], fmt(r.get("growth_program_ms")),
-            fmt(r.get("growth_reference_ms")), fmt(r.get("growth_program_calls"))))
-    out += ["", "| Interface keys per control set | CPU, program (ms) | CPU, reference (ms) | CPU ratio | "
-            "Growth of CPU, program | In process, program (ms) | In process, reference (ms) | In-process ratio | "
-            "Growth in process, program |",
-            "|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
-    for r in rows:
-        out.append("| %d | %.0f | %.0f | %s | %s | %.0f | %.0f | %.2f | %s |" % (
-            r["size"], r["program_cpu_ms"], r["reference_cpu_ms"], fmt(r["cpu_ratio"]),
-            fmt(r.get("growth_program_cpu_ms")), r["program_inprocess_ms"], r["reference_inprocess_ms"],
-            r["inprocess_ratio"], fmt(r.get("growth_program_inprocess_ms"))))
-    return "\n".join(out)
+    columns = [("Interface keys per control set", "size", "%d"), ("Quellin9.exe /R (ms)", "program_ms", "%.0f"),
+               ("Reference (ms)", "reference_ms", "%.0f"), ("Ratio", "ratio", "%.2f"),
+               ("Registry calls, program", "program_calls", "%d"), ("Registry calls, reference", "reference_calls", "%d"),
+               ("Call ratio", "call_ratio", "%.2f"), ("Growth, program", "growth_program_ms", "%.2f"),
+               ("Growth, reference", "growth_reference_ms", "%.2f"),
+               ("Growth of calls, program", "growth_program_calls", "%.2f")]
+    second = [columns[0], ("CPU, program (ms)", "program_cpu_ms", "%.0f"), ("CPU, reference (ms)", "reference_cpu_ms",
+              "%.0f"), ("CPU ratio", "cpu_ratio", "%.2f"), ("Growth of CPU, program", "growth_program_cpu_ms", "%.2f"),
+              ("In process, program (ms)", "program_inprocess_ms", "%.0f"),
+              ("In process, reference (ms)", "reference_inprocess_ms", "%.0f"),
+              ("In-process ratio", "inprocess_ratio", "%.2f"),
+              ("Growth in process, program", "growth_program_inprocess_ms", "%.2f")]
+    out = []
+    for cols in columns, second:
+        out += ["| " + " | ".join(c[0] for c in cols) + " |", "|" + "---:|" * len(cols)]
+        out += ["| " + " | ".join(fmt(r.get(key), pattern) for _, key, pattern in cols) + " |" for r in rows] + [""]
+    return "\n".join(out[:-1])
 
 
 def plot(rows, path, arch):
@@ -579,29 +582,23 @@ def plot(rows, path, arch):
         for r in rows:
             f.write("%d %.1f %.1f %.1f %.1f\n" % (r["size"], r["program_ms"], r["reference_ms"], r["program_cpu_ms"],
                                                  r["reference_cpu_ms"]))
+    cairo = b"pngcairo" in subprocess.run(["gnuplot", "-e", "set terminal"], stdout=subprocess.PIPE,
+                                          stderr=subprocess.STDOUT).stdout
+    line = "'%s' using 1:%d with linespoints lw %d %s pt %d lc rgb '%s' title '%s'"
     script = "\n".join([
-        "set terminal pngcairo size 900,560 font 'DejaVu Sans,10'" if png_cairo() else "set terminal png size 900,560",
+        "set terminal pngcairo size 900,560 font 'DejaVu Sans,10'" if cairo else "set terminal png size 900,560",
         "set output '%s'" % path,
         "set title 'Removal on a large device registry (%s Wine, Windows XP road, process start-up subtracted)'" % arch,
-        "set xlabel 'device interface keys per control set (three control sets)'",
-        "set ylabel 'milliseconds'",
-        "set key top left",
-        "set grid",
-        "set xrange [0:*]",
-        "set yrange [0:*]",
-        "plot '%s' using 1:2 with linespoints lw 2 pt 7 lc rgb '#c0392b' title 'Quellin9.exe /R, elapsed', "
-        "'%s' using 1:3 with linespoints lw 2 pt 5 lc rgb '#2471a3' title 'reference, elapsed', "
-        "'%s' using 1:4 with linespoints lw 1 dt 2 pt 6 lc rgb '#c0392b' title 'Quellin9.exe /R, CPU (process + wineserver)', "
-        "'%s' using 1:5 with linespoints lw 1 dt 2 pt 4 lc rgb '#2471a3' title 'reference, CPU (process + wineserver)'"
-        % (data, data, data, data),
+        "set xlabel 'device interface keys per control set (three control sets)'", "set ylabel 'milliseconds'",
+        "set key top left", "set grid", "set xrange [0:*]", "set yrange [0:*]",
+        "plot " + ", ".join(line % (data, column, width, dash, point, colour, title) for column, width, dash, point,
+                            colour, title in [(2, 2, "", 7, "#c0392b", "Quellin9.exe /R, elapsed"),
+                                              (3, 2, "", 5, "#2471a3", "reference, elapsed"),
+                                              (4, 1, "dt 2", 6, "#c0392b", "Quellin9.exe /R, CPU (process + wineserver)"),
+                                              (5, 1, "dt 2", 4, "#2471a3", "reference, CPU (process + wineserver)")]),
     ])
     subprocess.run(["gnuplot"], input=script.encode(), check=True)
     os.remove(data)
-
-
-def png_cairo():
-    result = subprocess.run(["gnuplot", "-e", "set terminal"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-    return b"pngcairo" in result.stdout
 
 
 def main():
@@ -611,9 +608,8 @@ def main():
                         help="device interface keys per control set, comma-separated")
     parser.add_argument("--classes", type=int, default=200, help="interface classes")
     parser.add_argument("--runs", type=int, default=1,
-                        help="timed whole-process runs of each removal per size (besides the in-process run)")
-    parser.add_argument("--steps-at", type=int, default=5000,
-                        help="size at which the program's removal is also timed step by step")
+                        help="timed whole-process runs of each removal per size (at least 5 below 5000), after one "
+                        "warm-up run of each")
     parser.add_argument("--shipped", help="the shipped 32-bit exe, for its size")
     parser.add_argument("--no-wizard", action="store_true")
     parser.add_argument("--arch", help="the architecture of the test build and of Wine (i686 or x86_64); "
@@ -629,58 +625,48 @@ def main():
         print("[%4.0f s] %s" % (time.time() - began, text), flush=True)
 
     pristine = ensure_pristine(out)
-    sizes = []
-    failures = []
-    wizard = None
+    sizes, failures, wizard = [], [], None
     for size in [int(s) for s in args.sizes.split(",")]:
         prefix = seed_prefix(out, pristine, build, size, args.classes, log)
-        result = measure_size(prefix, size, args.runs, size == args.steps_at, log)
+        result = measure_size(prefix, size, args.runs, log)
         if result["seeded_interfaces"] < size:
             failures.append("size %d: only %d interface keys were seeded" % (size, result["seeded_interfaces"]))
         if not result["same_registry"] or not result["same_files"]:
             failures.append("size %d: the program and the reference left different machines" % size)
         sizes.append(result)
-        if wizard is None and size == 0 and not args.no_wizard:
+        if wizard is None and not args.no_wizard:
             wizard = measure_wizard(prefix, log)
-    if wizard is None and not args.no_wizard:
-        prefix = seed_prefix(out, pristine, build, 0, args.classes, log)
-        wizard = measure_wizard(prefix, log)
 
     startup, startup_cpu, rows = summarise(sizes)
-    exe = {}
-    for label, path in [("shipped_i686", args.shipped),
-                        ("test_build_" + arch, os.path.join(build, "dist", "Setup", "Quellin9.exe"))]:
-        if path and os.path.exists(path):
-            exe[label] = os.path.getsize(path)
+    exe = {label: os.path.getsize(path) for label, path in [
+        ("shipped_i686", args.shipped), ("test_build_" + arch, os.path.join(build, "dist", "Setup", "Quellin9.exe"))]
+        if path and os.path.exists(path)}
     wine = subprocess.run([WINE, "--version"], stdout=subprocess.PIPE, text=True).stdout.strip()
     text = "Measured with the %s test build in %s Wine (%s).\n\n" % (arch, arch, wine) + table(rows)
     png = os.path.join(out, "removal-time.png")
     plot(rows, png, arch)
-    results = {"arch": arch, "wine": wine, "startup_ms": startup, "startup_cpu_ms": startup_cpu, "rows": rows, "sizes": sizes, "wizard": wizard, "exe_bytes": exe,
-               "classes": args.classes, "runs": args.runs, "seconds": round(time.time() - began)}
+    results = {"arch": arch, "wine": wine, "startup_ms": startup, "startup_cpu_ms": startup_cpu, "rows": rows,
+               "sizes": sizes, "wizard": wizard, "exe_bytes": exe, "classes": args.classes, "runs": args.runs,
+               "seconds": round(time.time() - began)}
     with open(os.path.join(out, "results.json"), "w") as f:
         json.dump(results, f, indent=1)
     with open(os.path.join(out, "table.md"), "w") as f:
         f.write(text + "\n")
 
-    print()
-    print("Wine process start-up (probe loading the same DLLs), median of %d: %.1f ms wall, %.1f ms CPU; "
+    print("\nWine process start-up (probe loading the same DLLs), median of %d: %.1f ms wall, %.1f ms CPU; "
           "subtracted below" % (sum(len(r["startup_ms"]) for r in sizes), startup, startup_cpu))
-    print(text)
-    print()
-    for r in sizes:
+    print(text + "\n")
+    for r, row in zip(sizes, rows):
         print("size %d: same registry and files after both removals: %s; %d of %d registry lines removed; "
-              "in process: program %.0f ms, reference %.0f ms; devices listed: program %d, reference %d" % (
-                  r["size"], "yes" if r["same_registry"] and r["same_files"] else "NO",
-                  r["registry_lines_removed"], r["registry_lines_before"], r["program_inprocess_ms"],
-                  r["reference_inprocess_ms"], r["program_devices_listed"], r["reference_devices_listed"]))
+              "devices listed: program %d in %.0f ms, reference %d in %.0f ms; within 1.5 times the reference's "
+              "calls and 2 times its time: %s" % (
+                  r["size"], "yes" if r["same_registry"] and r["same_files"] else "NO", r["registry_lines_removed"],
+                  r["registry_lines_before"], r["program_devices_listed"], r["program_listing_ms"],
+                  r["reference_devices_listed"], r["reference_listing_ms"],
+                  "yes" if row["call_ratio"] <= 1.5 and (row["ratio"] or 0) <= 2 else "NO"))
         if r["boxes"]:
             print("    boxes: " + "; ".join(r["boxes"][:10]))
     last = sizes[-1]
-    for r in sizes:
-        if "steps" in r:
-            print("steps of the program at size %d (ms/registry calls): %s" % (
-                r["size"], ", ".join("%s %.0f/%d" % (s["name"], s["ms"], s["calls"]) for s in r["steps"])))
     print("phases of the reference at size %d (ms/registry calls): %s" % (
         last["size"], ", ".join("%s %.0f/%d" % (s["name"], s["ms"], s["calls"]) for s in last["reference_steps"])))
     if wizard:

@@ -3,6 +3,7 @@
 // files, the phone's device nodes, services and every registry entry of the
 // purge), but reads each value it must test once and deletes each tree with
 // one RegDeleteTreeA:
+//   - one listing of every device serves both device steps;
 //   - the device keys of the phone are read once per control set, giving the
 //     driver keys, the ports and the INF names in one walk;
 //   - every interface instance is read once per control set (the bare
@@ -13,6 +14,7 @@
 #include "reference.h"
 
 #include <windows.h>
+#include <cfgmgr32.h>
 #include <setupapi.h>
 
 #include <cstdio>
@@ -144,8 +146,26 @@ struct SetFindings {
 struct Findings {
     SetFindings sets[3];
     std::vector<std::string> portNames;
-    std::vector<std::string> infStems;
+    std::vector<std::string> infStems;  // the phone's, decided before anything is deleted
 };
+
+bool IsPhoneInf(const std::string& path);
+std::string WindowsDir();
+
+// The program's rule: a stem is the phone's when its copy names the phone,
+// or, the copy gone, when it is an OEM name; a device name never is.
+bool IsPhoneStem(const std::string& stem)
+{
+    const std::string upper = Upper(stem);
+    const std::string base = upper.substr(0, upper.find_last_not_of(' ') + 1);
+    if (stem.empty() || stem.find_first_of("\\/:*?\"<>|") != std::string::npos || base == "CON" || base == "PRN" ||
+        base == "AUX" || base == "NUL" || base == "CONIN$" || base == "CONOUT$" ||
+        (base.size() == 4 && (!base.compare(0, 3, "COM") || !base.compare(0, 3, "LPT")) && base[3] >= '1' && base[3] <= '9'))
+        return false;
+    const std::string copy = WindowsDir() + "\\INF\\" + stem + ".inf";
+    if (GetFileAttributesA(copy.c_str()) != INVALID_FILE_ATTRIBUTES) return IsPhoneInf(copy);
+    return upper.size() > 3 && upper.compare(0, 3, "OEM") == 0 && upper.find_first_not_of("0123456789", 3) == std::string::npos;
+}
 
 // The first driver key of the instances that exists (ControlSet001) gives
 // the device's INF name, as the program's driver-key INF lookup finds it.
@@ -159,7 +179,7 @@ void FindInfStem(const std::string& driver, bool* found, Findings& findings)
         std::string path = TextOf(data);
         size_t dot = path.find('.');
         std::string stem = dot == std::string::npos ? "" : path.substr(0, dot);
-        if (!stem.empty() && stem.find_first_of("\\/:") == std::string::npos) AddOnce(findings.infStems, stem);
+        if (IsPhoneStem(stem)) AddOnce(findings.infStems, stem);
     }
     RegCloseKey(key);
 }
@@ -218,7 +238,7 @@ void ResetInstallFlag()
 
 std::string WindowsDir()
 {
-    char path[MAX_PATH] = "";
+    char path[MAX_PATH] = {};
     GetWindowsDirectoryA(path, MAX_PATH);
     return path;
 }
@@ -231,15 +251,10 @@ void DeleteFileForced(const std::string& path)
     if (!DeleteFileA(path.c_str())) Report("delete file " + path, static_cast<long>(GetLastError()));
 }
 
-bool IsPhoneInf(const std::string& path);
-
-// A driver key may name another vendor's INF, or Windows' own: only a copy
-// whose model section names the phone goes.
 void DeleteFiles(const Findings& findings)
 {
     std::string windows = WindowsDir();
     for (const std::string& stem : findings.infStems) {
-        if (!IsPhoneInf(windows + "\\INF\\" + stem + ".inf")) continue;
         for (const char* folder : {"\\INF\\", "\\LastGood\\INF\\"}) {
             DeleteFileForced(windows + folder + stem + ".inf");
             DeleteFileForced(windows + folder + stem + ".PNF");
@@ -251,54 +266,37 @@ void DeleteFiles(const Findings& findings)
     }
 }
 
-void RemoveDeviceNode(const std::string& instanceId)
+std::string DeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property)
 {
-    HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
-    if (set == INVALID_HANDLE_VALUE) return;
-    SP_DEVINFO_DATA device;
-    ZeroMemory(&device, sizeof(device));
-    device.cbSize = sizeof(device);
-    if (SetupDiOpenDeviceInfoA(set, instanceId.c_str(), nullptr, 0, &device) &&
-        !SetupDiCallClassInstaller(DIF_REMOVE, set, &device))
-        Report("remove device " + instanceId, static_cast<long>(GetLastError()));
-    SetupDiDestroyDeviceInfoList(set);
+    char buffer[4096] = {};
+    DWORD size = 0;
+    if (!SetupDiGetDeviceRegistryPropertyA(set, device, property, nullptr, reinterpret_cast<BYTE*>(buffer),
+                                           sizeof(buffer) - 2, &size))
+        return "";
+    return std::string(buffer, size);
 }
 
-// The nodes the program's class-installer steps remove: the modem by its
-// description and first hardware id, then the composite device by its id.
-// Only the phone's own device keys are read to find them.
+// The nodes the program's class-installer steps remove, from one listing of
+// every device, connected or not, of any class and enumerator (a phone node
+// may be a ROOT one): a modem by its description and first hardware id, and
+// a connected device that lists the phone's whole id.
 void RemoveDeviceNodes()
 {
-    std::vector<std::string> modems;
-    std::vector<std::string> composites;
-    for (const char* id : kIds) {
-        HKEY device = Open(HKEY_LOCAL_MACHINE, std::string("SYSTEM\\CurrentControlSet\\Enum\\USB\\") + id);
-        if (!device) continue;
-        for (const std::string& instance : SubKeys(device)) {
-            HKEY instanceKey = Open(device, instance);
-            if (!instanceKey) continue;
-            std::string description;
-            std::string ids;
-            bool hasDescription = QueryValue(instanceKey, "DeviceDesc", &description);
-            bool hasIds = QueryValue(instanceKey, "HardwareID", &ids);
-            RegCloseKey(instanceKey);
-            if (!hasIds) continue;
-            std::vector<std::string> hardwareIds = MultiText(ids);
-            std::string node = std::string("USB\\") + id + "\\" + instance;
-            if (hasDescription && TextOf(description) == kModemDescription && !hardwareIds.empty() &&
-                Contains(Upper(hardwareIds[0]), kPhone, false))
-                modems.push_back(node);
-            for (const std::string& hardwareId : hardwareIds) {
-                if (lstrcmpiA(hardwareId.c_str(), kUsbHardwareId) == 0) {
-                    composites.push_back(node);
-                    break;
-                }
-            }
-        }
-        RegCloseKey(device);
+    HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+    if (set == INVALID_HANDLE_VALUE) return Report("list devices", static_cast<long>(GetLastError()));
+    SP_DEVINFO_DATA device = {sizeof(device), {}, 0, 0};
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &device); ++index) {
+        const std::vector<std::string> ids = MultiText(DeviceProperty(set, &device, SPDRP_HARDWAREID));
+        bool remove = !ids.empty() && TextOf(DeviceProperty(set, &device, SPDRP_DEVICEDESC)) == kModemDescription &&
+                      Contains(Upper(ids[0]), kPhone, false);
+        ULONG status = 0, problem = 0;
+        for (const std::string& id : ids)
+            remove = remove || (lstrcmpiA(id.c_str(), kUsbHardwareId) == 0 &&
+                                CM_Get_DevNode_Status(&status, &problem, device.DevInst, 0) == CR_SUCCESS);
+        if (remove && !SetupDiCallClassInstaller(DIF_REMOVE, set, &device))
+            Report("remove a device", static_cast<long>(GetLastError()));
     }
-    for (const std::string& node : modems) RemoveDeviceNode(node);
-    for (const std::string& node : composites) RemoveDeviceNode(node);
+    SetupDiDestroyDeviceInfoList(set);
 }
 
 void DeleteServices()
@@ -347,22 +345,6 @@ void DeleteMatchingValues(const char* path, const std::vector<std::string>& patt
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) Report("delete value " + name, status);
     }
     RegCloseKey(key);
-}
-
-// The stems that may become last-known-good patterns: "oem" and digits,
-// whose copy is gone or names the phone.
-std::vector<std::string> LastGoodPatterns(const std::vector<std::string>& stems)
-{
-    std::vector<std::string> patterns;
-    for (const std::string& stem : stems) {
-        std::string upper = Upper(stem);
-        if (upper.size() < 4 || upper.compare(0, 3, "OEM") != 0 ||
-            upper.find_first_not_of("0123456789", 3) != std::string::npos)
-            continue;
-        std::string copy = WindowsDir() + "\\INF\\" + stem + ".inf";
-        if (GetFileAttributesA(copy.c_str()) == INVALID_FILE_ATTRIBUTES || IsPhoneInf(copy)) patterns.push_back(stem);
-    }
-    return patterns;
 }
 
 void ReleaseComDbPorts(int set, const std::vector<long>& ports)
@@ -482,7 +464,7 @@ int RunReferenceRemoval(void (*phaseDone)(const char* name))
     DeleteMatchingValues(kPortsKey, findings.portNames);
     for (const char* name : kServices)
         DeleteTree(HKEY_LOCAL_MACHINE, std::string("SYSTEM\\ControlSet002\\Services\\") + name);
-    DeleteMatchingValues(kLastGoodKey, LastGoodPatterns(findings.infStems));
+    DeleteMatchingValues(kLastGoodKey, findings.infStems);
     done("purge_ports_services_lastgood");
     for (int set = 0; set < 3; ++set) PurgeDeviceInterfaces(set);
     done("purge_interfaces");
