@@ -23,7 +23,7 @@ int BuildPath(UINT id, const char* name, char (&path)[PATH_BUFFER])
 }
 
 // 1 while a copy of the stem (.inf or .PNF, with lastGood under LastGood
-// too) is still in the INF folder.
+// too) may still be in the INF folder.
 int CopiesRemain(InfStager& stager, const char* stem, bool lastGood)
 {
     char folders[2][PATH_BUFFER] = {};
@@ -32,9 +32,10 @@ int CopiesRemain(InfStager& stager, const char* stem, bool lastGood)
     for (const char* folder : folders) {
         for (const char* extension : extensions) {
             char path[PATH_BUFFER] = {};
-            if (MakeInfFilePath(path, folder, stem, extension) &&
-                GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
-                return 1;
+            if (!MakeInfFilePath(path, folder, stem, extension)) continue;
+            // A file whose presence cannot be told counts as there.
+            DWORD error = GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
+            if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return 1;
         }
     }
     return 0;
