@@ -52,6 +52,7 @@ TEST(Rights, WithoutAdministratorsOnlyTheFlagIsResetAndTheBoxShown)
             EXPECT_EQ(want, ExportRegistry({PRODUCT_KEY_PATH})) << line;
         }
     }
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\TAVRO");  // the seed made it: gone once empty
 }
 
 int reportedServicePack;  // below 0: the query fails
@@ -278,7 +279,7 @@ TEST(Start, On64BitWindowsOneBoxAndNothingChanged)
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(file));
     EXPECT_EQ(std::vector<std::string>({"K " PRODUCT_KEY_PATH, "V " PRODUCT_KEY_PATH "\tInstallFlag\t4\t00000000"}),
               ExportRegistry({PRODUCT_KEY_PATH}));
-    Remove({PRODUCT_KEY_PATH, device});
+    Remove({"SOFTWARE\\TAVRO", device});
 }
 
 std::vector<std::string> copied;  // the packages handed to the copy
