@@ -32,10 +32,8 @@ int CopiesRemain(InfStager& stager, const char* stem, bool lastGood)
     for (const char* folder : folders) {
         for (const char* extension : extensions) {
             char path[PATH_BUFFER] = {};
-            if (!MakeInfFilePath(path, folder, stem, extension)) continue;
             // A file whose presence cannot be told counts as there.
-            DWORD error = GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
-            if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return 1;
+            if (MakeInfFilePath(path, folder, stem, extension) && FilePresence(path) != 0) return 1;
         }
     }
     return 0;

@@ -34,6 +34,10 @@ private:
     OsClass osClass_;
 };
 
+// 1 when the file is there, 0 when it is not, -1 when that cannot be told
+// (the query failed for another reason than a missing file or folder).
+int FilePresence(const char* path);
+
 // 1 for a stem that names a file in the INF folder and nothing else: not
 // empty, no separators, drive colons or wildcard and reserved characters,
 // no device name.

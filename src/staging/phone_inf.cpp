@@ -69,6 +69,13 @@ PhoneCopies phoneCopies;
 
 }  // namespace
 
+int FilePresence(const char* path)
+{
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return 1;
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : -1;
+}
+
 int IsSafeInfStem(const char* stem)
 {
     for (int i = 0; stem[i]; ++i) {
@@ -97,13 +104,11 @@ int InfStager::IsPhoneDriverStem(const char* stem)
 {
     char path[PATH_BUFFER] = {0};
     if (!MakeInfCopyPath(stem, path)) return 0;
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
-        DWORD error = GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return -1;
-        // Gone. Removed as the phone's earlier in this run, or an OEM name
-        // that nothing else in the folder can claim any more.
-        return IsOemStem(stem) || phoneCopies.Holds(stem);
-    }
+    int presence = FilePresence(path);
+    if (presence == -1) return -1;
+    // Gone: removed as the phone's earlier in this run, or an OEM name that
+    // nothing else in the folder can claim any more.
+    if (presence == 0) return IsOemStem(stem) || phoneCopies.Holds(stem);
     if (IsPhoneInf(path) != 1) return 0;
     phoneCopies.Add(stem);
     return 1;
