@@ -106,9 +106,10 @@ HFONT DialogFont()
 {
     HMODULE exe = LoadLibraryExA(exePath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     HRSRC found = exe ? FindResourceA(exe, MAKEINTRESOURCEA(102), reinterpret_cast<LPCSTR>(RT_DIALOG)) : nullptr;
-    const WORD* p = found ? static_cast<const WORD*>(LockResource(LoadResource(exe, found))) + 9 : nullptr;
+    const WORD* p = found ? static_cast<const WORD*>(LockResource(LoadResource(exe, found))) : nullptr;
     HFONT font = nullptr;
     if (p) {
+        p += 9;  // style, extended style, control count, x, y, width, height
         for (int field = 0; field < 3; ++field) p += *p == 0xFFFF ? 2 : wcslen(reinterpret_cast<const wchar_t*>(p)) + 1;
         HDC screen = GetDC(nullptr);  // menu, class, caption passed; the point size, then the face
         font = CreateFontW(-MulDiv(p[0], GetDeviceCaps(screen, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0,
